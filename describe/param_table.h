@@ -1,0 +1,38 @@
+// The effect's parameters: one table that both the description and the
+// render's parameter sampling read, so each name and default lives here once.
+#ifndef VANTOREL_PARAM_TABLE_H
+#define VANTOREL_PARAM_TABLE_H
+
+#include "vantorel_types.h"
+
+#include <stddef.h>
+
+typedef enum ParamKind { kParamGroup, kParamBoolean, kParamDouble } ParamKind;
+
+typedef struct ParamSpec {
+  ParamKind kind;
+  const char *name;
+  const char *label;
+  const char *shortLabel;
+  const char *parent;  // null for a group
+  size_t field;        // offset of the RenderParams field; unused for groups
+  double defaultValue; // a boolean's default is its fall-back only
+  double minimum;      // hard and displayed range of a double
+  double maximum;
+} ParamSpec;
+
+// Groups and parameters in the order they are defined.
+extern const ParamSpec kParamTable[];
+extern const unsigned kParamTableSize;
+
+// Indices into kParamTable of the fifteen parameters, in the order the
+// render samples them (the order of the RenderParams fields).
+extern const unsigned char kParamSampleOrder[];
+enum { kSampledParamCount = 15 };
+
+// RenderParams holding every parameter's default.
+RenderParams defaultRenderParams(void);
+
+const char *paramTypeName(ParamKind kind);
+
+#endif
