@@ -1,0 +1,201 @@
+// The render action: fetch the two images, sample the parameters, and run
+// every pixel of the render window through the overlay stages.
+#include "host_suites.h"
+#include "ofx_names.h"
+#include "overlays.h"
+#include "param_table.h"
+#include "pixels.h"
+
+#include <stddef.h>
+#include <string.h>
+
+// The addressing of one fetched image: the pixel at (x, y) lies at
+// data + (y - y1) * rowBytes + (x - x1) * pixel size.
+typedef struct ImageView {
+  uint8_t *data;
+  int32_t rowBytes; // negative when rows are stored top-down
+  OfxRectI bounds;
+} ImageView;
+
+static int64_t spanOf(int32_t low, int32_t high) {
+  return (int64_t)high - (int64_t)low;
+}
+
+static uint8_t *rowAddress(const ImageView *view, int32_t y) {
+  return view->data + (ptrdiff_t)(spanOf(view->bounds.y1, y) * view->rowBytes);
+}
+
+static OfxRectI getRect(OfxPropertySetHandle set, const char *name,
+                        OfxRectI preset) {
+  int values[4] = {preset.x1, preset.y1, preset.x2, preset.y2};
+  gHostSuites.property->propGetIntN(set, name, 4, values);
+  const OfxRectI rect = {values[0], values[1], values[2], values[3]};
+  return rect;
+}
+
+static bool depthIsFloat(OfxPropertySetHandle image) {
+  char *depth = 0;
+  gHostSuites.property->propGetString(image, kOfxImageEffectPropPixelDepth, 0,
+                                      &depth);
+  if (depth == 0) {
+    gHostSuites.property->propGetString(image, kImagePropPixelDepth, 0, &depth);
+  }
+  return depth != 0 && strstr(depth, "Float") != 0;
+}
+
+static void *getData(OfxPropertySetHandle image) {
+  void *data = 0;
+  gHostSuites.property->propGetPointer(image, kOfxImagePropData, 0, &data);
+  return data;
+}
+
+static int32_t getRowBytes(OfxPropertySetHandle image) {
+  int rowBytes = 0;
+  gHostSuites.property->propGetInt(image, kOfxImagePropRowBytes, 0, &rowBytes);
+  return rowBytes;
+}
+
+static RenderParams sampleParams(OfxImageEffectHandle instance, OfxTime time) {
+  RenderParams params = defaultRenderParams();
+  if (gHostSuites.parameter == 0) {
+    return params;
+  }
+  OfxParamSetHandle paramSet = 0;
+  gHostSuites.imageEffect->getParamSet(instance, &paramSet);
+  if (paramSet == 0) {
+    return params;
+  }
+  for (unsigned i = 0; i < kSampledParamCount; ++i) {
+    const ParamSpec *spec = &kParamTable[kParamSampleOrder[i]];
+    OfxParamHandle param = 0;
+    if (gHostSuites.parameter->paramGetHandle(paramSet, spec->name, &param,
+                                              0) != kOfxStatOK) {
+      continue;
+    }
+    char *field = (char *)&params + spec->field;
+    if (spec->kind == kParamBoolean) {
+      gHostSuites.parameter->paramGetValueAtTime(param, time, (int *)field);
+    } else {
+      gHostSuites.parameter->paramGetValueAtTime(param, time, (double *)field);
+    }
+  }
+  return params;
+}
+
+// True when every row of the image has room for its pixels.
+static bool rowsHoldPixels(const ImageView *view, int pixelSize) {
+  const int64_t stride =
+      view->rowBytes < 0 ? -(int64_t)view->rowBytes : (int64_t)view->rowBytes;
+  return stride >= pixelSize * spanOf(view->bounds.x1, view->bounds.x2);
+}
+
+static OfxRectI intersect(OfxRectI a, OfxRectI b) {
+  const OfxRectI r = {a.x1 > b.x1 ? a.x1 : b.x1, a.y1 > b.y1 ? a.y1 : b.y1,
+                      a.x2 < b.x2 ? a.x2 : b.x2, a.y2 < b.y2 ? a.y2 : b.y2};
+  return r;
+}
+
+static bool isEmpty(OfxRectI r) { return r.x2 <= r.x1 || r.y2 <= r.y1; }
+
+typedef struct FrameContext {
+  RenderParams params;
+  OverlayGeometry geometry;
+  ReferenceColours colours;
+} FrameContext;
+
+// Runs every pixel of the window through the stages, one at a time. Pixels
+// outside the source bounds enter as transparent black.
+template <typename Pixels>
+static void renderWindow(const ImageView *source, const ImageView *output,
+                         OfxRectI window, const FrameContext *frame) {
+  const OfxRectI &sb = source->bounds;
+  for (int32_t y = window.y1; y < window.y2; ++y) {
+    const bool rowInSource = sb.y1 <= y && y < sb.y2;
+    const uint8_t *sourceRow = rowInSource ? rowAddress(source, y) : 0;
+    uint8_t *outputRow = rowAddress(output, y);
+    for (int32_t x = window.x1; x < window.x2; ++x) {
+      WorkPixel pixel = {0.0f, 0.0f, 0.0f, 0.0f};
+      if (sourceRow != 0 && sb.x1 <= x && x < sb.x2) {
+        pixel = Pixels::load(sourceRow + spanOf(sb.x1, x) * Pixels::size);
+      }
+      applyOverlays(&pixel, x, y, &frame->params, &frame->geometry,
+                    &frame->colours);
+      Pixels::store(outputRow + spanOf(output->bounds.x1, x) * Pixels::size,
+                    pixel);
+    }
+  }
+}
+
+static OfxStatus renderImages(OfxImageEffectHandle instance,
+                              OfxPropertySetHandle inArgs, OfxTime time,
+                              OfxPropertySetHandle sourceImage,
+                              OfxPropertySetHandle outputImage) {
+  const OfxRectI noBounds = {0, 0, 0, 0};
+  bool floatPath = depthIsFloat(outputImage);
+  ImageView source, output;
+  source.rowBytes = getRowBytes(sourceImage);
+  source.bounds = getRect(sourceImage, kOfxImagePropBounds, noBounds);
+  const int64_t sourceWidth = spanOf(source.bounds.x1, source.bounds.x2);
+  if (sourceWidth > 0 && (int64_t)source.rowBytes >= 16 * sourceWidth) {
+    floatPath = true;
+  }
+  source.data = (uint8_t *)getData(sourceImage);
+  output.data = (uint8_t *)getData(outputImage);
+  output.rowBytes = getRowBytes(outputImage);
+  output.bounds = getRect(outputImage, kOfxImagePropBounds, noBounds);
+  const OfxRectI window =
+      getRect(inArgs, kOfxImageEffectPropRenderWindow, source.bounds);
+
+  FrameContext frame;
+  frame.params = sampleParams(instance, time);
+  frame.geometry = computeOverlayGeometry(source.bounds, &frame.params);
+  frame.colours = computeReferenceColours();
+
+  const int pixelSize = floatPath ? FloatPixels::size : BytePixels::size;
+  if (source.data == 0 || output.data == 0 ||
+      !rowsHoldPixels(&source, pixelSize) ||
+      !rowsHoldPixels(&output, pixelSize)) {
+    return kOfxStatFailed;
+  }
+  const OfxRectI drawn = intersect(window, output.bounds);
+  if (isEmpty(drawn)) {
+    return kOfxStatOK;
+  }
+  if (floatPath) {
+    renderWindow<FloatPixels>(&source, &output, drawn, &frame);
+  } else {
+    renderWindow<BytePixels>(&source, &output, drawn, &frame);
+  }
+  return kOfxStatOK;
+}
+
+OfxStatus render(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs,
+                 OfxPropertySetHandle) {
+  const OfxPropertySuiteV1 *props = gHostSuites.property;
+  const OfxImageEffectSuiteV1 *effects = gHostSuites.imageEffect;
+  if (props == 0 || effects == 0) {
+    return kOfxStatErrMissingHostFeature;
+  }
+  OfxTime time = 0.0;
+  props->propGetDouble(inArgs, kOfxPropTime, 0, &time);
+  OfxImageClipHandle sourceClip = 0;
+  OfxImageClipHandle outputClip = 0;
+  effects->clipGetHandle(instance, "Source", &sourceClip, 0);
+  effects->clipGetHandle(instance, "Output", &outputClip, 0);
+  OfxPropertySetHandle sourceImage = 0;
+  OfxPropertySetHandle outputImage = 0;
+  effects->clipGetImage(sourceClip, time, 0, &sourceImage);
+  effects->clipGetImage(outputClip, time, 0, &outputImage);
+
+  OfxStatus status = kOfxStatFailed;
+  if (sourceImage != 0 && outputImage != 0) {
+    status = renderImages(instance, inArgs, time, sourceImage, outputImage);
+  }
+  if (sourceImage != 0) {
+    effects->clipReleaseImage(sourceImage);
+  }
+  if (outputImage != 0) {
+    effects->clipReleaseImage(outputImage);
+  }
+  return status;
+}
