@@ -1,0 +1,115 @@
+// Loading plug-in binaries.
+#include "ofx_host.h"
+
+#include <cstdlib>
+#include <dlfcn.h>
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace ofxhost {
+
+namespace {
+
+const char kBundleSuffix[] = ".ofx.bundle";
+
+bool endsWith(const std::string &s, const std::string &suffix) {
+  return s.size() >= suffix.size() &&
+         s.compare(s.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+void fail(std::string *error, const std::string &message) {
+  if (error)
+    *error = message;
+}
+
+} // namespace
+
+const char *Module::architectureFolder() { return VANTOREL_OFX_ARCH; }
+
+std::string Module::binaryPathOf(const std::string &bundlePath) {
+  std::string bundle = bundlePath;
+  while (bundle.size() > 1 && bundle.back() == '/')
+    bundle.pop_back();
+  std::string name = fs::path(bundle).filename().string();
+  if (endsWith(name, kBundleSuffix))
+    name.resize(name.size() - (sizeof kBundleSuffix - 1));
+  return (fs::path(bundle) / "Contents" / architectureFolder() /
+          (name + ".ofx"))
+      .string();
+}
+
+std::unique_ptr<Module> Module::load(const std::string &bundleOrBinary,
+                                     std::string *error) {
+  std::error_code ec;
+  const std::string binary = endsWith(bundleOrBinary, ".ofx") &&
+                                     fs::is_regular_file(bundleOrBinary, ec)
+                                 ? bundleOrBinary
+                                 : binaryPathOf(bundleOrBinary);
+  if (!fs::exists(binary, ec)) {
+    fail(error, "no plug-in binary at " + binary);
+    return nullptr;
+  }
+  void *library = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!library) {
+    const char *why = dlerror();
+    fail(error, "cannot load " + binary + ": " + (why ? why : "unknown error"));
+    return nullptr;
+  }
+  std::unique_ptr<Module> module(new Module);
+  module->library_ = library;
+  module->path_ = binary;
+  module->getNumber_ =
+      reinterpret_cast<int (*)()>(dlsym(library, "OfxGetNumberOfPlugins"));
+  module->getPlugin_ =
+      reinterpret_cast<OfxPlugin *(*)(int)>(dlsym(library, "OfxGetPlugin"));
+  if (!module->getNumber_ || !module->getPlugin_) {
+    fail(error, binary + " does not export OfxGetNumberOfPlugins and "
+                         "OfxGetPlugin");
+    return nullptr;
+  }
+  return module;
+}
+
+std::unique_ptr<Module> Module::find(const std::string &bundleName,
+                                     std::string *error) {
+  const char *env = std::getenv("OFX_PLUGIN_PATH");
+  const std::string path = env ? env : "";
+  std::string::size_type start = 0;
+  while (start <= path.size()) {
+    std::string::size_type end = path.find(':', start);
+    if (end == std::string::npos)
+      end = path.size();
+    const fs::path root = path.substr(start, end - start);
+    start = end + 1;
+    if (root.empty())
+      continue;
+    std::error_code ec;
+    if (root.filename() == bundleName && fs::is_directory(root, ec))
+      return load(root.string(), error);
+    fs::recursive_directory_iterator it(
+        root, fs::directory_options::skip_permission_denied, ec);
+    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+      if (!it->is_directory(ec))
+        continue;
+      if (it->path().filename() == bundleName)
+        return load(it->path().string(), error);
+      if (endsWith(it->path().filename().string(), kBundleSuffix))
+        it.disable_recursion_pending();
+    }
+  }
+  fail(error, "no " + bundleName + " in OFX_PLUGIN_PATH (" + path + ")");
+  return nullptr;
+}
+
+Module::~Module() {
+  if (library_)
+    dlclose(library_);
+}
+
+int Module::numberOfPlugins() const { return getNumber_(); }
+
+OfxPlugin *Module::plugin(int nth) const { return getPlugin_(nth); }
+
+} // namespace ofxhost

@@ -1,0 +1,346 @@
+// A small OpenFX host: loads a plug-in bundle, hands it the property,
+// image-effect and parameter suites, keeps a log of every suite call and can
+// be told to misbehave the ways real hosts do. Used by the tests, the
+// command-line tool and the benchmark.
+#pragma once
+
+#include "ofx_abi.h"
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace ofxhost {
+
+class Host;
+
+// ---------------------------------------------------------------- modules
+
+// A loaded plug-in binary and its two exported functions.
+class Module {
+public:
+  // Loads NAME.ofx from a bundle folder (".../NAME.ofx.bundle"), or a binary
+  // path ending in ".ofx". Returns null and fills `error` on failure.
+  static std::unique_ptr<Module> load(const std::string &bundleOrBinary,
+                                      std::string *error = nullptr);
+  // Searches OFX_PLUGIN_PATH (':'-separated, recursively) for the first
+  // bundle named `bundleName` (e.g. "QvoVantorel.ofx.bundle").
+  static std::unique_ptr<Module> find(const std::string &bundleName,
+                                      std::string *error = nullptr);
+  // The binary inside a bundle for this platform.
+  static std::string binaryPathOf(const std::string &bundlePath);
+  // The standard's architecture folder name for this build ("Linux-x86-64").
+  static const char *architectureFolder();
+
+  ~Module();
+  Module(const Module &) = delete;
+  Module &operator=(const Module &) = delete;
+
+  int numberOfPlugins() const;
+  OfxPlugin *plugin(int nth) const;
+  const std::string &path() const { return path_; }
+
+private:
+  Module() = default;
+  void *library_ = nullptr;
+  std::string path_;
+  int (*getNumber_)() = nullptr;
+  OfxPlugin *(*getPlugin_)(int) = nullptr;
+};
+
+// ---------------------------------------------------------------- properties
+
+enum class PropType { Pointer, String, Double, Int };
+
+struct Property {
+  PropType type = PropType::Int;
+  std::vector<std::variant<void *, std::string, double, int>> values;
+};
+
+// Every object a handle can point at starts with this header, so a suite
+// can tell a live handle of the right kind from garbage.
+struct Object {
+  enum class Kind : std::uint32_t {
+    PropertySet = 0x50524f50,
+    Effect = 0x45464654,
+    Clip = 0x434c4950,
+    ParamSet = 0x50534554,
+    Param = 0x50415241,
+  };
+  Object(Kind k, Host *h, std::string l)
+      : kind(k), host(h), label(std::move(l)) {}
+  // A destroyed object's handle no longer passes the kind check.
+  ~Object() { *static_cast<volatile Kind *>(&kind) = Kind{}; }
+  Kind kind;
+  Host *host;
+  std::string label; // names the object in the call log, e.g. "clip:Source"
+};
+
+class Image;
+
+class PropertySet : public Object {
+public:
+  PropertySet(Host *host, std::string label)
+      : Object(Kind::PropertySet, host, std::move(label)) {}
+
+  void setInt(const std::string &name, std::vector<int> values);
+  void setDouble(const std::string &name, std::vector<double> values);
+  void setString(const std::string &name, std::vector<std::string> values);
+  void setPointer(const std::string &name, std::vector<void *> values);
+  void erase(const std::string &name);
+  // Replaces every property with a copy of `other`'s (the label stays).
+  void copyFrom(const PropertySet &other);
+
+  bool has(const std::string &name) const;
+  const Property *find(const std::string &name) const;
+  int dimension(const std::string &name) const; // 0 when absent
+  int getInt(const std::string &name, int index = 0) const;
+  double getDouble(const std::string &name, int index = 0) const;
+  std::string getString(const std::string &name, int index = 0) const;
+  void *getPointer(const std::string &name, int index = 0) const;
+  // Names in the order they were first set.
+  const std::vector<std::string> &names() const { return order_; }
+
+  OfxPropertySetHandle handle() {
+    return reinterpret_cast<OfxPropertySetHandle>(this);
+  }
+  static PropertySet *from(OfxPropertySetHandle h); // null unless valid
+
+  Image *image = nullptr; // set when this is an image's property set
+
+private:
+  friend struct PropertySuiteImpl;
+  std::map<std::string, Property> props_;
+  std::vector<std::string> order_;
+};
+
+// ---------------------------------------------------------------- images
+
+enum class Depth { Byte, Float };
+
+struct ImageSpec {
+  Depth depth = Depth::Byte;
+  OfxRectI bounds{0, 0, 0, 0};
+  // Bytes from one row to the next higher row; 0 means pixel size x width.
+  // Negative for rows stored top-down (the data address is still row y1).
+  long long rowBytes = 0;
+  bool topDown = false; // negate the default stride
+  // Which names the image answers its depth under.
+  bool standardDepthName = true;     // "OfxImageEffectPropPixelDepth"
+  bool nonStandardDepthName = false; // "OfxImagePropPixelDepth"
+  bool nullData = false;             // answer a null data address
+  std::uint8_t fill = 0;             // initial byte value of the buffer
+};
+
+class Image {
+public:
+  Image(Host *host, const ImageSpec &spec, std::string label);
+  ~Image();
+  Image(const Image &) = delete;
+  Image &operator=(const Image &) = delete;
+
+  const ImageSpec &spec() const { return spec_; }
+  int width() const { return spec_.bounds.x2 - spec_.bounds.x1; }
+  int height() const { return spec_.bounds.y2 - spec_.bounds.y1; }
+  int pixelBytes() const { return spec_.depth == Depth::Float ? 16 : 4; }
+  long long rowBytes() const { return rowBytes_; }
+  // Address of row y1, as handed to the plug-in (null if spec.nullData).
+  void *data() const { return data_; }
+  // Pixel accessors in host coordinates; no bounds check beyond assert.
+  std::uint8_t *byteAt(int x, int y) const;
+  float *floatAt(int x, int y) const;
+  // The whole buffer, including any padding, for "nothing else changed".
+  const std::uint8_t *buffer() const { return buffer_; }
+  std::size_t bufferSize() const { return bufferSize_; }
+
+  PropertySet &props() { return props_; }
+  int fetches() const { return fetches_.load(); }
+  int releases() const { return releases_.load(); }
+
+private:
+  friend struct ImageEffectSuiteImpl;
+  ImageSpec spec_;
+  long long rowBytes_ = 0;
+  std::uint8_t *buffer_ = nullptr;
+  std::size_t bufferSize_ = 0;
+  std::uint8_t *data_ = nullptr;
+  std::uint8_t *row0_ = nullptr; // row y1 even when data_ is withheld
+  PropertySet props_;
+  std::atomic<int> fetches_{0};
+  std::atomic<int> releases_{0};
+};
+
+// ---------------------------------------------------------------- effects
+
+class Effect;
+
+class Clip : public Object {
+public:
+  Clip(Host *host, Effect *effect, std::string name);
+  const std::string name;
+  PropertySet props;
+  // The image clipGetImage hands out (instances only); null gives none.
+  std::shared_ptr<Image> image;
+  OfxImageClipHandle handle() {
+    return reinterpret_cast<OfxImageClipHandle>(this);
+  }
+  static Clip *from(OfxImageClipHandle h);
+  Effect *effect;
+};
+
+class Param : public Object {
+public:
+  Param(Host *host, std::string type, std::string name);
+  const std::string type; // "OfxParamTypeBoolean", ...
+  const std::string name;
+  PropertySet props;
+  // The current value: an int for booleans and integers, a double for
+  // doubles. Instances start from the descriptor's "OfxParamPropDefault".
+  int intValue = 0;
+  double doubleValue = 0.0;
+  OfxParamHandle handle() { return reinterpret_cast<OfxParamHandle>(this); }
+  static Param *from(OfxParamHandle h);
+};
+
+class ParamSet : public Object {
+public:
+  ParamSet(Host *host, std::string label);
+  PropertySet props;
+  std::vector<std::unique_ptr<Param>> params; // in order of definition
+  Param *find(const std::string &name) const;
+  OfxParamSetHandle handle() {
+    return reinterpret_cast<OfxParamSetHandle>(this);
+  }
+  static ParamSet *from(OfxParamSetHandle h);
+};
+
+// An effect descriptor (per context) or an effect instance.
+class Effect : public Object {
+public:
+  Effect(Host *host, std::string label, bool isInstance);
+  const bool isInstance;
+  PropertySet props;
+  ParamSet params;
+  std::vector<std::unique_ptr<Clip>> clips; // in order of definition
+  Clip *clip(const std::string &name) const;
+  Param *param(const std::string &name) const { return params.find(name); }
+  OfxImageEffectHandle handle() {
+    return reinterpret_cast<OfxImageEffectHandle>(this);
+  }
+  static Effect *from(OfxImageEffectHandle h);
+};
+
+// ---------------------------------------------------------------- the log
+
+struct Call {
+  std::string fn;     // suite member, e.g. "propSetString", or "fetchSuite"
+  std::string object; // label of the handle it was called on, or "null"
+  std::string name;   // property, clip, parameter or suite name
+  int index = 0;      // index, count, version, or a time (truncated)
+  std::string value;  // the value set or answered, as text
+  OfxStatus status = kOfxStatOK;
+};
+
+// ---------------------------------------------------------------- faults
+
+// Ways the host can be told to misbehave. Keys for `failing` and
+// `nullHandles` are a suite member name ("clipGetImage"), or a member and a
+// name ("clipGetImage:Source", "paramGetHandle:CropOpacity").
+struct Faults {
+  bool nullFetchSuite = false;              // OfxHost::fetchSuite is null
+  std::set<std::string> withheldSuites;     // fetchSuite answers null
+  std::set<std::string> refusedProperties;  // set and get: kOfxStatErrUnknown
+  std::set<std::string> unansweredGets;     // get: kOfxStatErrUnknown, no write
+  std::map<std::string, OfxStatus> failing; // call returns status, no output
+  std::set<std::string> nullHandles;        // call returns OK, null out-handle
+  // Accept property names the standard does not define (a lenient host).
+  bool acceptNonStandardNames = false;
+};
+
+// True for property names the OpenFX standard defines.
+bool isStandardPropertyName(const std::string &name);
+
+// Standard name of a status, e.g. "kOfxStatFailed"; "status N" otherwise.
+std::string statusName(OfxStatus status);
+
+// ---------------------------------------------------------------- the host
+
+class Host {
+public:
+  Host();
+  ~Host();
+  Host(const Host &) = delete;
+  Host &operator=(const Host &) = delete;
+
+  Faults faults;
+  PropertySet props; // the host's own property set
+
+  // The OfxHost record handed to setHost (fetchSuite null if told so).
+  OfxHost *ofxHost();
+
+  // Calls plugin->setHost with ofxHost().
+  void bind(OfxPlugin *plugin);
+  // Sends an action through plugin->mainEntry and logs it as fn "action".
+  OfxStatus action(OfxPlugin *plugin, const char *name, const void *handle,
+                   OfxPropertySetHandle inArgs = nullptr,
+                   OfxPropertySetHandle outArgs = nullptr);
+
+  // OfxActionDescribe on a fresh descriptor; the result's status in *status.
+  Effect *describe(OfxPlugin *plugin, OfxStatus *status = nullptr);
+  // OfxImageEffectActionDescribeInContext on a fresh per-context descriptor
+  // carrying the effect-level properties of `describe`.
+  Effect *describeInContext(OfxPlugin *plugin, const std::string &context,
+                            OfxStatus *status = nullptr);
+  // An instance built from a context descriptor: its clips and parameters,
+  // each parameter holding the descriptor's default. Sends
+  // OfxActionCreateInstance.
+  Effect *createInstance(OfxPlugin *plugin, Effect *descriptor,
+                         OfxStatus *status = nullptr);
+
+  // Attaches a new image to an instance's clip and returns it.
+  std::shared_ptr<Image> attachImage(Effect *instance, const std::string &clip,
+                                     const ImageSpec &spec);
+
+  struct RenderArgs {
+    OfxTime time = 0.0;
+    OfxRectI window{0, 0, 0, 0};
+    bool sendTime = true;   // put "OfxPropTime" in inArgs
+    bool sendWindow = true; // put "OfxImageEffectPropRenderWindow" in inArgs
+  };
+  // Sends OfxImageEffectActionRender with inArgs built from `args`.
+  OfxStatus render(OfxPlugin *plugin, Effect *instance, const RenderArgs &args);
+
+  // Sets a parameter value on an instance (int for booleans, double).
+  void setParam(Effect *instance, const std::string &name, double value);
+
+  // The call log, and helpers over it.
+  std::vector<Call> calls() const;
+  void clearCalls();
+  bool logging = true; // turn off for benchmarks
+
+  // Used by the suite implementations.
+  void log(Call call);
+  const void *fetchSuite(const char *name, int version);
+
+private:
+  OfxHost ofxHost_{};
+  std::mutex effectsMutex_; // guards effects_ and described_
+  std::vector<std::unique_ptr<Effect>> effects_;
+  // The latest describe() result per plug-in, copied by describeInContext.
+  std::map<const OfxPlugin *, Effect *> described_;
+  mutable std::mutex mutex_;
+  std::vector<Call> calls_;
+};
+
+// The suites this host hands out (also reachable through fetchSuite).
+const OfxPropertySuiteV1 *propertySuite();
+const OfxImageEffectSuiteV1 *imageEffectSuite();
+const OfxParameterSuiteV1 *parameterSuite();
+
+} // namespace ofxhost

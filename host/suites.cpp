@@ -1,0 +1,651 @@
+// The image-effect and parameter suites.
+#include "host_internal.h"
+
+#include "ofx_names.h"
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace ofxhost {
+
+namespace {
+
+using detail::Logged;
+using detail::text;
+
+// Finishes a call that hands out a handle: a `failing` fault answers its
+// status and writes nothing, a `nullHandles` fault answers OK and null.
+template <typename H> OfxStatus handOut(Logged &log, H *out, H value) {
+  OfxStatus status;
+  if (log.failing(&status))
+    return log.done(status);
+  if (log.nullHandle())
+    value = nullptr;
+  *out = value;
+  log.setValue(text(static_cast<const void *>(value)));
+  return log.done(kOfxStatOK);
+}
+
+// Memory handed out by imageMemoryAlloc.
+struct ImageMemory {
+  static constexpr std::uint32_t kMagic = 0x4d454d4f;
+  std::uint32_t magic = kMagic;
+  int locks = 0;
+  void *data = nullptr;
+  std::size_t size = 0;
+
+  static ImageMemory *from(OfxImageMemoryHandle h) {
+    auto *m = reinterpret_cast<ImageMemory *>(h);
+    return m && m->magic == kMagic ? m : nullptr;
+  }
+};
+
+bool isIntParam(const Param &p) {
+  return p.type == "OfxParamTypeBoolean" || p.type == "OfxParamTypeInteger" ||
+         p.type == "OfxParamTypeChoice";
+}
+
+bool isDoubleParam(const Param &p) { return p.type == "OfxParamTypeDouble"; }
+
+const char *nameOf(const Param *p) { return p ? p->name.c_str() : nullptr; }
+const char *nameOf(const Clip *c) { return c ? c->name.c_str() : nullptr; }
+
+} // namespace
+
+// ---------------------------------------------------------------- effects
+
+struct ImageEffectSuiteImpl {
+  static OfxStatus getPropertySet(OfxImageEffectHandle h,
+                                  OfxPropertySetHandle *props) {
+    Effect *effect = Effect::from(h);
+    Logged log("getPropertySet", effect, h, nullptr);
+    if (!effect)
+      return log.done(kOfxStatErrBadHandle);
+    if (!props)
+      return log.done(kOfxStatErrValue);
+    return handOut(log, props, effect->props.handle());
+  }
+
+  static OfxStatus getParamSet(OfxImageEffectHandle h,
+                               OfxParamSetHandle *paramSet) {
+    Effect *effect = Effect::from(h);
+    Logged log("getParamSet", effect, h, nullptr);
+    if (!effect)
+      return log.done(kOfxStatErrBadHandle);
+    if (!paramSet)
+      return log.done(kOfxStatErrValue);
+    return handOut(log, paramSet, effect->params.handle());
+  }
+
+  // Defines a clip on a descriptor; defining a name again answers the
+  // clip already there.
+  static OfxStatus clipDefine(OfxImageEffectHandle h, const char *name,
+                              OfxPropertySetHandle *props) {
+    Effect *effect = Effect::from(h);
+    Logged log("clipDefine", effect, h, name);
+    if (!effect)
+      return log.done(kOfxStatErrBadHandle);
+    if (!name || !props)
+      return log.done(kOfxStatErrValue);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    if (effect->isInstance)
+      return log.done(kOfxStatErrUnsupported);
+    Clip *clip = effect->clip(name);
+    if (!clip) {
+      effect->clips.push_back(
+          std::make_unique<Clip>(effect->host, effect, std::string(name)));
+      clip = effect->clips.back().get();
+    }
+    return handOut(log, props, clip->props.handle());
+  }
+
+  static OfxStatus clipGetHandle(OfxImageEffectHandle h, const char *name,
+                                 OfxImageClipHandle *clipOut,
+                                 OfxPropertySetHandle *props) {
+    Effect *effect = Effect::from(h);
+    Logged log("clipGetHandle", effect, h, name);
+    if (!effect)
+      return log.done(kOfxStatErrBadHandle);
+    if (!name || !clipOut)
+      return log.done(kOfxStatErrValue);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    Clip *clip = effect->clip(name);
+    if (!clip)
+      return log.done(kOfxStatErrUnknown);
+    const bool null = log.nullHandle();
+    *clipOut = null ? nullptr : clip->handle();
+    if (props)
+      *props = null ? nullptr : clip->props.handle();
+    log.setValue(null ? "null" : "ptr");
+    return log.done(kOfxStatOK);
+  }
+
+  static OfxStatus clipGetPropertySet(OfxImageClipHandle h,
+                                      OfxPropertySetHandle *props) {
+    Clip *clip = Clip::from(h);
+    Logged log("clipGetPropertySet", clip, h, nameOf(clip));
+    if (!clip)
+      return log.done(kOfxStatErrBadHandle);
+    if (!props)
+      return log.done(kOfxStatErrValue);
+    return handOut(log, props, clip->props.handle());
+  }
+
+  // Logs the time, truncated, as the call's index.
+  static OfxStatus clipGetImage(OfxImageClipHandle h, OfxTime time,
+                                const OfxRectD *, OfxPropertySetHandle *image) {
+    Clip *clip = Clip::from(h);
+    Logged log("clipGetImage", clip, h, nameOf(clip), static_cast<int>(time));
+    if (!clip)
+      return log.done(kOfxStatErrBadHandle);
+    if (!image)
+      return log.done(kOfxStatErrValue);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    if (log.nullHandle()) {
+      *image = nullptr;
+      log.setValue("null");
+      return log.done(kOfxStatOK);
+    }
+    Image *img = clip->image.get();
+    if (!img)
+      return log.done(kOfxStatFailed);
+    img->fetches_.fetch_add(1);
+    *image = img->props().handle();
+    log.setValue("ptr");
+    return log.done(kOfxStatOK);
+  }
+
+  static OfxStatus clipReleaseImage(OfxPropertySetHandle h) {
+    PropertySet *props = PropertySet::from(h);
+    Image *img = props ? props->image : nullptr;
+    Logged log("clipReleaseImage", img ? props : nullptr, h, nullptr);
+    if (!img)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    img->releases_.fetch_add(1);
+    return log.done(kOfxStatOK);
+  }
+
+  static OfxStatus clipGetRegionOfDefinition(OfxImageClipHandle h, OfxTime time,
+                                             OfxRectD *bounds) {
+    Clip *clip = Clip::from(h);
+    Logged log("clipGetRegionOfDefinition", clip, h, nameOf(clip),
+               static_cast<int>(time));
+    if (!clip)
+      return log.done(kOfxStatErrBadHandle);
+    if (!bounds)
+      return log.done(kOfxStatErrValue);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    OfxRectD rod{0, 0, 0, 0};
+    if (const Image *img = clip->image.get()) {
+      const OfxRectI &b = img->spec().bounds;
+      rod = OfxRectD{static_cast<double>(b.x1), static_cast<double>(b.y1),
+                     static_cast<double>(b.x2), static_cast<double>(b.y2)};
+    }
+    *bounds = rod;
+    log.setValue(text(rod.x1) + "," + text(rod.y1) + "," + text(rod.x2) + "," +
+                 text(rod.y2));
+    return log.done(kOfxStatOK);
+  }
+
+  static int abort(OfxImageEffectHandle h) {
+    Effect *effect = Effect::from(h);
+    Logged log("abort", effect, h, nullptr);
+    log.setValue("0");
+    log.done(kOfxStatOK);
+    return 0;
+  }
+
+  static OfxStatus imageMemoryAlloc(OfxImageEffectHandle h, size_t nBytes,
+                                    OfxImageMemoryHandle *memory) {
+    Effect *effect = Effect::from(h);
+    Logged log("imageMemoryAlloc", effect, h, nullptr,
+               static_cast<int>(nBytes));
+    // The instance handle may be null: memory not tied to an instance.
+    if (h && !effect)
+      return log.done(kOfxStatErrBadHandle);
+    if (!memory)
+      return log.done(kOfxStatErrValue);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    if (log.nullHandle()) {
+      *memory = nullptr;
+      log.setValue("null");
+      return log.done(kOfxStatOK);
+    }
+    auto *m = new ImageMemory;
+    m->data = std::malloc(nBytes ? nBytes : 1);
+    if (!m->data) {
+      delete m;
+      return log.done(kOfxStatErrMemory);
+    }
+    m->size = nBytes;
+    *memory = reinterpret_cast<OfxImageMemoryHandle>(m);
+    log.setValue("ptr");
+    return log.done(kOfxStatOK);
+  }
+
+  static OfxStatus imageMemoryFree(OfxImageMemoryHandle h) {
+    ImageMemory *m = ImageMemory::from(h);
+    Logged log("imageMemoryFree", nullptr, h, nullptr);
+    log.setObject(m ? "memory" : h ? "invalid" : "null");
+    if (!m)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    m->magic = 0;
+    std::free(m->data);
+    delete m;
+    return log.done(kOfxStatOK);
+  }
+
+  static OfxStatus imageMemoryLock(OfxImageMemoryHandle h, void **ptr) {
+    ImageMemory *m = ImageMemory::from(h);
+    Logged log("imageMemoryLock", nullptr, h, nullptr);
+    log.setObject(m ? "memory" : h ? "invalid" : "null");
+    if (!m)
+      return log.done(kOfxStatErrBadHandle);
+    if (!ptr)
+      return log.done(kOfxStatErrValue);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    ++m->locks;
+    *ptr = m->data;
+    log.setValue("ptr");
+    return log.done(kOfxStatOK);
+  }
+
+  static OfxStatus imageMemoryUnlock(OfxImageMemoryHandle h) {
+    ImageMemory *m = ImageMemory::from(h);
+    Logged log("imageMemoryUnlock", nullptr, h, nullptr);
+    log.setObject(m ? "memory" : h ? "invalid" : "null");
+    if (!m)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    if (m->locks > 0)
+      --m->locks;
+    return log.done(kOfxStatOK);
+  }
+};
+
+const OfxImageEffectSuiteV1 *imageEffectSuite() {
+  static const OfxImageEffectSuiteV1 suite = {
+      &ImageEffectSuiteImpl::getPropertySet,
+      &ImageEffectSuiteImpl::getParamSet,
+      &ImageEffectSuiteImpl::clipDefine,
+      &ImageEffectSuiteImpl::clipGetHandle,
+      &ImageEffectSuiteImpl::clipGetPropertySet,
+      &ImageEffectSuiteImpl::clipGetImage,
+      &ImageEffectSuiteImpl::clipReleaseImage,
+      &ImageEffectSuiteImpl::clipGetRegionOfDefinition,
+      &ImageEffectSuiteImpl::abort,
+      &ImageEffectSuiteImpl::imageMemoryAlloc,
+      &ImageEffectSuiteImpl::imageMemoryFree,
+      &ImageEffectSuiteImpl::imageMemoryLock,
+      &ImageEffectSuiteImpl::imageMemoryUnlock,
+  };
+  return &suite;
+}
+
+// ---------------------------------------------------------------- parameters
+
+namespace {
+
+enum class Read { Value, Derivative, Integral };
+
+// Answers a parameter's value, or its derivative or integral over
+// `interval`, through the variadic out-pointer in `ap`. Values do not
+// animate, so the derivative is 0 and the integral value x interval.
+OfxStatus readValue(Logged &log, const Param &p, Read what, double interval,
+                    va_list ap) {
+  if (isIntParam(p) && what == Read::Value) {
+    int *out = va_arg(ap, int *);
+    if (!out)
+      return log.done(kOfxStatErrValue);
+    *out = p.intValue;
+    log.setValue(text(p.intValue));
+    return log.done(kOfxStatOK);
+  }
+  if (isDoubleParam(p)) {
+    double *out = va_arg(ap, double *);
+    if (!out)
+      return log.done(kOfxStatErrValue);
+    const double value = what == Read::Value        ? p.doubleValue
+                         : what == Read::Derivative ? 0.0
+                                                    : p.doubleValue * interval;
+    *out = value;
+    log.setValue(text(value));
+    return log.done(kOfxStatOK);
+  }
+  return log.done(kOfxStatErrUnsupported);
+}
+
+// Takes a parameter's new value from the variadic argument in `ap`.
+OfxStatus writeValue(Logged &log, Param &p, va_list ap) {
+  if (isIntParam(p)) {
+    const int value = va_arg(ap, int);
+    log.setValue(text(value));
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    p.intValue = value;
+    return log.done(kOfxStatOK);
+  }
+  if (isDoubleParam(p)) {
+    const double value = va_arg(ap, double);
+    log.setValue(text(value));
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    p.doubleValue = value;
+    return log.done(kOfxStatOK);
+  }
+  return log.done(kOfxStatErrUnsupported);
+}
+
+} // namespace
+
+struct ParameterSuiteImpl {
+  static OfxStatus paramDefine(OfxParamSetHandle h, const char *type,
+                               const char *name, OfxPropertySetHandle *props) {
+    ParamSet *set = ParamSet::from(h);
+    Logged log("paramDefine", set, h, name);
+    if (!set)
+      return log.done(kOfxStatErrBadHandle);
+    if (!type || !name)
+      return log.done(kOfxStatErrValue);
+    log.setValue(type);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    if (set->find(name))
+      return log.done(kOfxStatErrExists);
+    set->params.push_back(std::make_unique<Param>(set->host, type, name));
+    Param *param = set->params.back().get();
+    if (props)
+      *props = log.nullHandle() ? nullptr : param->props.handle();
+    return log.done(kOfxStatOK);
+  }
+
+  static OfxStatus paramGetHandle(OfxParamSetHandle h, const char *name,
+                                  OfxParamHandle *paramOut,
+                                  OfxPropertySetHandle *props) {
+    ParamSet *set = ParamSet::from(h);
+    Logged log("paramGetHandle", set, h, name);
+    if (!set)
+      return log.done(kOfxStatErrBadHandle);
+    if (!name || !paramOut)
+      return log.done(kOfxStatErrValue);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    Param *param = set->find(name);
+    if (!param)
+      return log.done(kOfxStatErrUnknown);
+    const bool null = log.nullHandle();
+    *paramOut = null ? nullptr : param->handle();
+    if (props)
+      *props = null ? nullptr : param->props.handle();
+    log.setValue(null ? "null" : "ptr");
+    return log.done(kOfxStatOK);
+  }
+
+  static OfxStatus paramSetGetPropertySet(OfxParamSetHandle h,
+                                          OfxPropertySetHandle *props) {
+    ParamSet *set = ParamSet::from(h);
+    Logged log("paramSetGetPropertySet", set, h, nullptr);
+    if (!set)
+      return log.done(kOfxStatErrBadHandle);
+    if (!props)
+      return log.done(kOfxStatErrValue);
+    return handOut(log, props, set->props.handle());
+  }
+
+  static OfxStatus paramGetPropertySet(OfxParamHandle h,
+                                       OfxPropertySetHandle *props) {
+    Param *param = Param::from(h);
+    Logged log("paramGetPropertySet", param, h, nameOf(param));
+    if (!param)
+      return log.done(kOfxStatErrBadHandle);
+    if (!props)
+      return log.done(kOfxStatErrValue);
+    return handOut(log, props, param->props.handle());
+  }
+
+  static OfxStatus paramGetValue(OfxParamHandle h, ...) {
+    Param *param = Param::from(h);
+    Logged log("paramGetValue", param, h, nameOf(param));
+    if (!param)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    va_list ap;
+    va_start(ap, h);
+    status = readValue(log, *param, Read::Value, 0.0, ap);
+    va_end(ap);
+    return status;
+  }
+
+  static OfxStatus paramGetValueAtTime(OfxParamHandle h, OfxTime time, ...) {
+    Param *param = Param::from(h);
+    Logged log("paramGetValueAtTime", param, h, nameOf(param),
+               static_cast<int>(time));
+    if (!param)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    va_list ap;
+    va_start(ap, time);
+    status = readValue(log, *param, Read::Value, 0.0, ap);
+    va_end(ap);
+    return status;
+  }
+
+  static OfxStatus paramGetDerivative(OfxParamHandle h, OfxTime time, ...) {
+    Param *param = Param::from(h);
+    Logged log("paramGetDerivative", param, h, nameOf(param),
+               static_cast<int>(time));
+    if (!param)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    va_list ap;
+    va_start(ap, time);
+    status = readValue(log, *param, Read::Derivative, 0.0, ap);
+    va_end(ap);
+    return status;
+  }
+
+  static OfxStatus paramGetIntegral(OfxParamHandle h, OfxTime time1,
+                                    OfxTime time2, ...) {
+    Param *param = Param::from(h);
+    Logged log("paramGetIntegral", param, h, nameOf(param),
+               static_cast<int>(time1));
+    if (!param)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    va_list ap;
+    va_start(ap, time2);
+    status = readValue(log, *param, Read::Integral, time2 - time1, ap);
+    va_end(ap);
+    return status;
+  }
+
+  static OfxStatus paramSetValue(OfxParamHandle h, ...) {
+    Param *param = Param::from(h);
+    Logged log("paramSetValue", param, h, nameOf(param));
+    if (!param)
+      return log.done(kOfxStatErrBadHandle);
+    va_list ap;
+    va_start(ap, h);
+    const OfxStatus status = writeValue(log, *param, ap);
+    va_end(ap);
+    return status;
+  }
+
+  static OfxStatus paramSetValueAtTime(OfxParamHandle h, OfxTime time, ...) {
+    Param *param = Param::from(h);
+    Logged log("paramSetValueAtTime", param, h, nameOf(param),
+               static_cast<int>(time));
+    if (!param)
+      return log.done(kOfxStatErrBadHandle);
+    va_list ap;
+    va_start(ap, time);
+    const OfxStatus status = writeValue(log, *param, ap);
+    va_end(ap);
+    return status;
+  }
+
+  // Parameters here have no keys.
+  static OfxStatus paramGetNumKeys(OfxParamHandle h, unsigned int *count) {
+    Param *param = Param::from(h);
+    Logged log("paramGetNumKeys", param, h, nameOf(param));
+    if (!param)
+      return log.done(kOfxStatErrBadHandle);
+    if (!count)
+      return log.done(kOfxStatErrValue);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    *count = 0;
+    log.setValue("0");
+    return log.done(kOfxStatOK);
+  }
+
+  static OfxStatus paramGetKeyTime(OfxParamHandle h, unsigned int nth,
+                                   OfxTime *) {
+    Param *param = Param::from(h);
+    Logged log("paramGetKeyTime", param, h, nameOf(param),
+               static_cast<int>(nth));
+    if (!param)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    return log.done(kOfxStatErrBadIndex);
+  }
+
+  static OfxStatus paramGetKeyIndex(OfxParamHandle h, OfxTime time, int,
+                                    int *) {
+    Param *param = Param::from(h);
+    Logged log("paramGetKeyIndex", param, h, nameOf(param),
+               static_cast<int>(time));
+    if (!param)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    return log.done(kOfxStatFailed);
+  }
+
+  static OfxStatus paramDeleteKey(OfxParamHandle h, OfxTime time) {
+    Param *param = Param::from(h);
+    Logged log("paramDeleteKey", param, h, nameOf(param),
+               static_cast<int>(time));
+    if (!param)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    return log.done(kOfxStatErrBadIndex);
+  }
+
+  static OfxStatus paramDeleteAllKeys(OfxParamHandle h) {
+    Param *param = Param::from(h);
+    Logged log("paramDeleteAllKeys", param, h, nameOf(param));
+    if (!param)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    return log.done(kOfxStatOK);
+  }
+
+  static OfxStatus paramCopy(OfxParamHandle to, OfxParamHandle from, OfxTime,
+                             const OfxRangeD *) {
+    Param *dst = Param::from(to);
+    Param *src = Param::from(from);
+    Logged log("paramCopy", dst, to, nameOf(dst));
+    if (!dst || !src)
+      return log.done(kOfxStatErrBadHandle);
+    log.setValue(src->name);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    if (dst->type != src->type)
+      return log.done(kOfxStatErrValue);
+    dst->intValue = src->intValue;
+    dst->doubleValue = src->doubleValue;
+    return log.done(kOfxStatOK);
+  }
+
+  static OfxStatus paramEditBegin(OfxParamSetHandle h, const char *name) {
+    ParamSet *set = ParamSet::from(h);
+    Logged log("paramEditBegin", set, h, name);
+    if (!set)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    return log.done(kOfxStatOK);
+  }
+
+  static OfxStatus paramEditEnd(OfxParamSetHandle h) {
+    ParamSet *set = ParamSet::from(h);
+    Logged log("paramEditEnd", set, h, nullptr);
+    if (!set)
+      return log.done(kOfxStatErrBadHandle);
+    OfxStatus status;
+    if (log.failing(&status))
+      return log.done(status);
+    return log.done(kOfxStatOK);
+  }
+};
+
+const OfxParameterSuiteV1 *parameterSuite() {
+  static const OfxParameterSuiteV1 suite = {
+      &ParameterSuiteImpl::paramDefine,
+      &ParameterSuiteImpl::paramGetHandle,
+      &ParameterSuiteImpl::paramSetGetPropertySet,
+      &ParameterSuiteImpl::paramGetPropertySet,
+      &ParameterSuiteImpl::paramGetValue,
+      &ParameterSuiteImpl::paramGetValueAtTime,
+      &ParameterSuiteImpl::paramGetDerivative,
+      &ParameterSuiteImpl::paramGetIntegral,
+      &ParameterSuiteImpl::paramSetValue,
+      &ParameterSuiteImpl::paramSetValueAtTime,
+      &ParameterSuiteImpl::paramGetNumKeys,
+      &ParameterSuiteImpl::paramGetKeyTime,
+      &ParameterSuiteImpl::paramGetKeyIndex,
+      &ParameterSuiteImpl::paramDeleteKey,
+      &ParameterSuiteImpl::paramDeleteAllKeys,
+      &ParameterSuiteImpl::paramCopy,
+      &ParameterSuiteImpl::paramEditBegin,
+      &ParameterSuiteImpl::paramEditEnd,
+  };
+  return &suite;
+}
+
+} // namespace ofxhost
