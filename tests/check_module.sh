@@ -1,0 +1,34 @@
+#!/bin/sh
+# Checks the built bundle the way a host installer would see it: the layout,
+# the icon, the two exported functions and nothing else, and no C++ runtime
+# among the module's shared-library dependencies.
+set -eu
+bundle=$1
+arch=$2
+binary="$bundle/Contents/$arch/QvoVantorel.ofx"
+fail() { echo "FAIL: $*"; exit 1; }
+
+[ -f "$binary" ] || fail "no module at $binary"
+for icon in svg png; do
+  [ -s "$bundle/Contents/Resources/com.Qvo.Vantorel.R108.$icon" ] ||
+    fail "missing icon com.Qvo.Vantorel.R108.$icon"
+done
+
+exports=$(nm -D --defined-only "$binary" | awk '{print $3}' | sort | tr '\n' ' ')
+[ "$exports" = "OfxGetNumberOfPlugins OfxGetPlugin " ] ||
+  fail "exports are '$exports'"
+
+needed=$(readelf -d "$binary" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | tr '\n' ' ')
+for lib in $needed; do
+  case $lib in
+    libc.so.*|libm.so.*|ld-linux*) ;;
+    *) fail "unexpected dependency $lib (all: $needed)" ;;
+  esac
+done
+
+# __cxa_finalize belongs to the C library; the rest would be the C++ runtime.
+if readelf -Ws --dyn-syms "$binary" | grep -v '__cxa_finalize' |
+  grep -q -e '__cxa_' -e '__gxx_personality' -e '_Znw' -e '_ZdlPv' -e '_ZNSt'; then
+  fail "the module refers to the C++ runtime"
+fi
+echo "module ok: exports [$exports] needs [$needed]"

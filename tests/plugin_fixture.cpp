@@ -1,0 +1,91 @@
+#include "plugin_fixture.h"
+
+#include <atomic>
+#include <filesystem>
+#include <sstream>
+#include <unistd.h>
+
+namespace vt {
+
+std::unique_ptr<ofxhost::Module> loadFreshModule() {
+  namespace fs = std::filesystem;
+  static std::atomic<int> counter{0};
+  const fs::path original = ofxhost::Module::binaryPathOf(VANTOREL_TEST_BUNDLE);
+  const fs::path dir =
+      fs::temp_directory_path() / ("vantorel-test-" + std::to_string(getpid()) +
+                                   "-" + std::to_string(counter++));
+  fs::create_directories(dir);
+  const fs::path copy = dir / "QvoVantorel.ofx";
+  fs::copy_file(original, copy, fs::copy_options::overwrite_existing);
+  std::string error;
+  auto module = ofxhost::Module::load(copy.string(), &error);
+  fs::remove_all(dir);
+  EXPECT_TRUE(module) << error;
+  return module;
+}
+
+std::vector<Call> callsNamed(const std::vector<Call> &calls,
+                             const std::vector<std::string> &fns) {
+  std::vector<Call> out;
+  for (const Call &call : calls) {
+    for (const std::string &fn : fns) {
+      if (call.fn == fn) {
+        out.push_back(call);
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+std::string describeCall(const Call &call) {
+  std::ostringstream s;
+  s << call.fn << ' ' << call.object << ' ' << call.name << ' ' << call.index
+    << ' ' << call.value << ' ' << call.status;
+  return s.str();
+}
+
+Effect *PluginTest::describeFilter(OfxStatus *status) {
+  host.bind(plugin);
+  host.action(plugin, kOfxActionLoad, nullptr);
+  host.describe(plugin);
+  return host.describeInContext(plugin, kOfxImageEffectContextFilter, status);
+}
+
+Effect *PluginTest::makeInstance() {
+  Effect *descriptor = describeFilter();
+  return host.createInstance(plugin, descriptor);
+}
+
+ImageSpec byteSpec(OfxRectI bounds) {
+  ImageSpec spec;
+  spec.depth = Depth::Byte;
+  spec.bounds = bounds;
+  return spec;
+}
+
+ImageSpec floatSpec(OfxRectI bounds) {
+  ImageSpec spec;
+  spec.depth = Depth::Float;
+  spec.bounds = bounds;
+  return spec;
+}
+
+void fillPattern(Image &image, unsigned seed) {
+  unsigned state = seed * 2654435761u + 12345u;
+  for (int y = image.spec().bounds.y1; y < image.spec().bounds.y2; ++y) {
+    for (int x = image.spec().bounds.x1; x < image.spec().bounds.x2; ++x) {
+      for (int c = 0; c < 4; ++c) {
+        state = state * 1103515245u + 12345u;
+        if (image.spec().depth == Depth::Byte) {
+          image.byteAt(x, y)[c] = static_cast<std::uint8_t>(state >> 16);
+        } else {
+          image.floatAt(x, y)[c] =
+              static_cast<float>((state >> 8) & 0xffff) / 50000.0f - 0.1f;
+        }
+      }
+    }
+  }
+}
+
+} // namespace vt

@@ -1,0 +1,378 @@
+// The render action as the host sees it: which calls it makes, in which
+// order, what it answers when the host fails it, and which pixel layout it
+// chooses.
+#include "plugin_fixture.h"
+
+namespace vt {
+namespace {
+
+const OfxRectI kSmall{0, 0, 8, 4};
+
+std::vector<std::string> fnAndName(const std::vector<Call> &calls) {
+  std::vector<std::string> out;
+  for (const Call &c : calls) {
+    if (c.fn != "action") {
+      out.push_back(c.fn + ' ' + c.name);
+    }
+  }
+  return out;
+}
+
+const char *const kSampleOrder[] = {"ShowSkinTonePatches",
+                                    "ShowSkinToneLine",
+                                    "ShowMiddleGray",
+                                    "LegalizeLevels",
+                                    "FalseColorMode",
+                                    "GuideThirds",
+                                    "GuideGolden",
+                                    "GuideCrosshair",
+                                    "Crop185",
+                                    "Crop235",
+                                    "Crop239",
+                                    "CropOpacity",
+                                    "LineThickness",
+                                    "SkinLinePos",
+                                    "GrayLinePos"};
+
+std::vector<std::string> expectedRenderCalls() {
+  std::vector<std::string> calls = {
+      "propGetDouble OfxPropTime",
+      "clipGetHandle Source",
+      "clipGetHandle Output",
+      "clipGetImage Source",
+      "clipGetImage Output",
+      "propGetString OfxImageEffectPropPixelDepth",
+      "propGetInt OfxImagePropRowBytes",
+      "propGetIntN OfxImagePropBounds",
+      "propGetPointer OfxImagePropData",
+      "propGetPointer OfxImagePropData",
+      "propGetInt OfxImagePropRowBytes",
+      "propGetIntN OfxImagePropBounds",
+      "propGetIntN OfxImageEffectPropRenderWindow",
+      "getParamSet "};
+  for (const char *name : kSampleOrder) {
+    calls.push_back(std::string("paramGetHandle ") + name);
+    calls.push_back(std::string("paramGetValueAtTime ") + name);
+  }
+  calls.push_back("clipReleaseImage ");
+  calls.push_back("clipReleaseImage ");
+  return calls;
+}
+
+using RenderHostTest = RenderTest;
+
+TEST_F(RenderHostTest, MakesItsHostCallsInOrderAndReleasesBothImages) {
+  attach(byteSpec(kSmall));
+  EXPECT_EQ(render(kSmall, 7.0), kOfxStatOK);
+  const auto calls = host.calls();
+  auto expected = expectedRenderCalls();
+  auto actual = fnAndName(calls);
+  // Release calls name no property; compare them by function only.
+  for (auto &line : actual) {
+    if (line.rfind("clipReleaseImage", 0) == 0) {
+      line = "clipReleaseImage ";
+    }
+  }
+  EXPECT_EQ(actual, expected);
+  // Which image each call went to.
+  const std::vector<Call> props = callsNamed(
+      calls, {"propGetInt", "propGetIntN", "propGetPointer", "propGetString"});
+  const std::string src = source->props().label, out = output->props().label;
+  const std::vector<std::string> objects = {out, src, src, src,
+                                            out, out, out, "inArgs"};
+  ASSERT_EQ(props.size(), objects.size());
+  for (size_t i = 0; i < objects.size(); ++i) {
+    EXPECT_EQ(props[i].object, objects[i]) << describeCall(props[i]);
+  }
+  const auto releases = callsNamed(calls, {"clipReleaseImage"});
+  ASSERT_EQ(releases.size(), 2u);
+  EXPECT_EQ(releases[0].object, src);
+  EXPECT_EQ(releases[1].object, out);
+  EXPECT_EQ(source->fetches(), 1);
+  EXPECT_EQ(source->releases(), 1);
+  EXPECT_EQ(output->fetches(), 1);
+  EXPECT_EQ(output->releases(), 1);
+  // Parameters are read at the frame time.
+  for (const Call &c : callsNamed(calls, {"paramGetValueAtTime"})) {
+    EXPECT_EQ(c.index, 7) << describeCall(c);
+  }
+}
+
+TEST_F(RenderHostTest, AsksTheNonStandardDepthNameOnlyWhenTheStandardIsSilent) {
+  ImageSpec spec = floatSpec(kSmall);
+  spec.standardDepthName = false;
+  spec.nonStandardDepthName = true;
+  attach(spec);
+  EXPECT_EQ(render(kSmall), kOfxStatOK);
+  const auto strings = callsNamed(host.calls(), {"propGetString"});
+  ASSERT_EQ(strings.size(), 2u);
+  EXPECT_EQ(strings[0].name, "OfxImageEffectPropPixelDepth");
+  EXPECT_EQ(strings[1].name, "OfxImagePropPixelDepth");
+  EXPECT_EQ(strings[1].value, "OfxBitDepthFloat");
+}
+
+// How each failure of the host shows: the status, whether pixels were
+// written, how many parameters were sampled, and that every fetched image
+// was released exactly once.
+struct FailureRow {
+  const char *what;
+  void (*arrange)(Host &host, ImageSpec &source, ImageSpec &output,
+                  bool &attachSource, bool &attachOutput,
+                  Host::RenderArgs &args);
+  OfxStatus status;
+  bool written;
+  int paramsSampled;
+};
+
+void nothing(Host &, ImageSpec &, ImageSpec &, bool &, bool &,
+             Host::RenderArgs &) {}
+
+const FailureRow kFailureRows[] = {
+    {"all well", nothing, kOfxStatOK, true, 15},
+    {"no frame time",
+     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
+       a.sendTime = false;
+     },
+     kOfxStatOK, true, 15},
+    {"no render window: the source bounds are rendered",
+     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
+       a.sendWindow = false;
+     },
+     kOfxStatOK, true, 15},
+    {"missing source image",
+     [](Host &, ImageSpec &, ImageSpec &, bool &s, bool &, Host::RenderArgs &) {
+       s = false;
+     },
+     kOfxStatFailed, false, 0},
+    {"missing output image",
+     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &o, Host::RenderArgs &) {
+       o = false;
+     },
+     kOfxStatFailed, false, 0},
+    {"no source clip handle",
+     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       h.faults.nullHandles.insert("clipGetHandle:Source");
+     },
+     kOfxStatFailed, false, 0},
+    {"clipGetImage fails for the output",
+     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       h.faults.failing["clipGetImage:Output"] = kOfxStatFailed;
+     },
+     kOfxStatFailed, false, 0},
+    {"null source data",
+     [](Host &, ImageSpec &s, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       s.nullData = true;
+     },
+     kOfxStatFailed, false, 15},
+    {"null output data",
+     [](Host &, ImageSpec &, ImageSpec &o, bool &, bool &, Host::RenderArgs &) {
+       o.nullData = true;
+     },
+     kOfxStatFailed, false, 15},
+    {"unanswered data address",
+     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       h.faults.unansweredGets.insert("OfxImagePropData");
+     },
+     kOfxStatFailed, false, 15},
+    {"output rows too short for their pixels",
+     [](Host &, ImageSpec &, ImageSpec &o, bool &, bool &, Host::RenderArgs &) {
+       o.rowBytes = 4 * 7;
+     },
+     kOfxStatFailed, false, 15},
+    {"source rows padded to 16 bytes a pixel: float path, byte output",
+     [](Host &, ImageSpec &s, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       s.rowBytes = 16 * 8;
+     },
+     kOfxStatFailed, false, 15},
+    {"empty render window",
+     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
+       a.window = {3, 1, 3, 4};
+     },
+     kOfxStatOK, false, 15},
+    {"inverted render window",
+     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
+       a.window = {6, 3, 2, 1};
+     },
+     kOfxStatOK, false, 15},
+    {"window outside the output",
+     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
+       a.window = {100, 100, 120, 120};
+     },
+     kOfxStatOK, false, 15},
+    {"no parameter suite",
+     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       h.faults.withheldSuites.insert("OfxParameterSuite");
+     },
+     kOfxStatOK, true, 0},
+    {"null parameter set",
+     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       h.faults.nullHandles.insert("getParamSet");
+     },
+     kOfxStatOK, true, 0},
+    {"one parameter handle refused",
+     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       h.faults.failing["paramGetHandle:Crop185"] = kOfxStatErrUnknown;
+     },
+     kOfxStatOK, true, 14},
+};
+
+TEST(RenderFailures, EachRowOfTheFailureTable) {
+  for (const FailureRow &row : kFailureRows) {
+    SCOPED_TRACE(row.what);
+    auto module = loadFreshModule();
+    OfxPlugin *plugin = module->plugin(0);
+    Host host;
+    ImageSpec sourceSpec = byteSpec(kSmall), outputSpec = byteSpec(kSmall);
+    outputSpec.fill = 0xAB;
+    bool attachSource = true, attachOutput = true;
+    Host::RenderArgs args;
+    args.window = kSmall;
+    row.arrange(host, sourceSpec, outputSpec, attachSource, attachOutput, args);
+    host.bind(plugin);
+    host.action(plugin, kOfxActionLoad, nullptr);
+    host.describe(plugin);
+    Effect *d = host.describeInContext(plugin, kOfxImageEffectContextFilter);
+    Effect *instance = host.createInstance(plugin, d);
+    std::shared_ptr<Image> source, output;
+    if (attachSource) {
+      source = host.attachImage(instance, "Source", sourceSpec);
+      fillPattern(*source, 1);
+    }
+    if (attachOutput) {
+      output = host.attachImage(instance, "Output", outputSpec);
+    }
+    host.clearCalls();
+    EXPECT_EQ(host.render(plugin, instance, args), row.status);
+    const auto calls = host.calls();
+    EXPECT_EQ(
+        static_cast<int>(callsNamed(calls, {"paramGetValueAtTime"}).size()),
+        row.paramsSampled);
+    for (const auto &image : {source, output}) {
+      if (image) {
+        EXPECT_EQ(image->releases(), image->fetches());
+        EXPECT_LE(image->fetches(), 1);
+      }
+    }
+    if (output) {
+      bool untouched = true;
+      for (size_t i = 0; i < output->bufferSize(); ++i) {
+        untouched = untouched && output->buffer()[i] == 0xAB;
+      }
+      EXPECT_EQ(!untouched, row.written);
+    }
+  }
+}
+
+TEST(RenderFailures, MissingSuitesAnswerMissingFeatureWithoutCallingTheHost) {
+  for (const char *suite : {"OfxPropertySuite", "OfxImageEffectSuite"}) {
+    SCOPED_TRACE(suite);
+    auto module = loadFreshModule();
+    OfxPlugin *plugin = module->plugin(0);
+    Host host;
+    host.bind(plugin);
+    Effect *d = host.describeInContext(plugin, kOfxImageEffectContextFilter);
+    Effect *instance = host.createInstance(plugin, d);
+    auto source = host.attachImage(instance, "Source", byteSpec(kSmall));
+    auto output = host.attachImage(instance, "Output", byteSpec(kSmall));
+    // Withhold the suite from the plug-in only now, so the instance exists.
+    host.faults.withheldSuites = {suite};
+    host.bind(plugin);
+    host.clearCalls();
+    Host::RenderArgs args;
+    args.window = kSmall;
+    EXPECT_EQ(host.render(plugin, instance, args),
+              kOfxStatErrMissingHostFeature);
+    for (const Call &c : host.calls()) {
+      EXPECT_EQ(c.fn, "action") << describeCall(c);
+    }
+    EXPECT_EQ(source->fetches(), 0);
+  }
+}
+
+// The pixel path is observed through what a render of float images leaves
+// behind: the float path copies all 16 bytes of each pixel; the 8-bit path
+// touches only the first 4 bytes per pixel, so most of each row keeps its
+// fill.
+enum class Path { Float, Byte, Refused };
+
+struct PathCase {
+  const char *what;
+  const char *depthName; // null: the image answers no depth name
+  bool nonStandardName;
+  bool topDown;
+  long long rowBytes; // 0: 16 bytes a pixel
+  Path path;
+};
+
+TEST_F(RenderHostTest, PixelPathDecision) {
+  const PathCase cases[] = {
+      {"float depth", "OfxBitDepthFloat", false, false, 0, Path::Float},
+      {"float depth, top-down rows", "OfxBitDepthFloat", false, true, 0,
+       Path::Float},
+      {"float depth under the old name", "OfxBitDepthFloat", true, true, 0,
+       Path::Float},
+      {"any name containing Float", "MyFloatDepth", false, true, 0,
+       Path::Float},
+      {"lower-case float is not it", "float", false, true, 0, Path::Byte},
+      {"byte depth, rows of 16 bytes a pixel", "OfxBitDepthByte", false, false,
+       0, Path::Float},
+      {"no depth, rows of 16 bytes a pixel", nullptr, false, false, 0,
+       Path::Float},
+      {"no depth, top-down rows", nullptr, false, true, 0, Path::Byte},
+      {"no depth, 15 bytes a pixel", nullptr, false, false, 15 * 8, Path::Byte},
+      {"byte depth, top-down rows", "OfxBitDepthByte", false, true, 0,
+       Path::Byte},
+  };
+  for (const PathCase &c : cases) {
+    SCOPED_TRACE(c.what);
+    ImageSpec spec = floatSpec(kSmall);
+    spec.standardDepthName = false;
+    spec.topDown = c.topDown;
+    spec.rowBytes = c.rowBytes;
+    attach(spec);
+    fillPattern(*source, 3);
+    if (c.depthName) {
+      // Override the answered depth with the case's name.
+      const char *name = c.nonStandardName ? "OfxImagePropPixelDepth"
+                                           : "OfxImageEffectPropPixelDepth";
+      output->props().setString(name, {c.depthName});
+    }
+    ASSERT_EQ(render(kSmall),
+              c.path == Path::Refused ? kOfxStatFailed : kOfxStatOK);
+    for (int y = kSmall.y1; y < kSmall.y2; ++y) {
+      const auto *in =
+          reinterpret_cast<const std::uint8_t *>(source->floatAt(0, y));
+      const auto *out =
+          reinterpret_cast<const std::uint8_t *>(output->floatAt(0, y));
+      const int copied = c.path == Path::Float ? 16 * 8 : 4 * 8;
+      EXPECT_EQ(std::memcmp(in, out, copied), 0) << "row " << y;
+      if (c.path == Path::Byte) {
+        const int rowLength = c.rowBytes ? static_cast<int>(c.rowBytes) : 128;
+        for (int i = copied; i < rowLength; ++i) {
+          ASSERT_EQ(out[i], 0) << "row " << y << " byte " << i;
+        }
+      }
+    }
+  }
+}
+
+TEST_F(RenderHostTest, ZeroWidthSourceNeverTriggersTheStrideTest) {
+  ImageSpec sourceSpec = byteSpec({5, 0, 5, 4});
+  sourceSpec.rowBytes = 64;
+  ImageSpec outputSpec = byteSpec(kSmall);
+  outputSpec.fill = 0x77;
+  outputSpec.standardDepthName = false;
+  attach(sourceSpec, outputSpec);
+  // Byte path: the window reads transparent black, which the 8-bit path
+  // writes as four zero bytes a pixel (the float path would be refused).
+  ASSERT_EQ(render({0, 1, 8, 2}), kOfxStatOK);
+  for (int x = 0; x < 8; ++x) {
+    for (int c = 0; c < 4; ++c) {
+      EXPECT_EQ(output->byteAt(x, 1)[c], 0);
+      EXPECT_EQ(output->byteAt(x, 0)[c], 0x77);
+    }
+  }
+}
+
+} // namespace
+} // namespace vt
