@@ -1,0 +1,46 @@
+# One entry point for building, running and testing on Debian.
+#   make run   build the plug-in and run its main job
+#   make test  build everything and run the tests
+# Run as root, missing Debian packages are installed first; otherwise the
+# one apt-get line needed is printed.
+
+BUILD ?= build
+BUILD_TYPE ?= Release
+DEBIAN_PACKAGES := cmake ninja-build g++ make libgtest-dev
+VANTOREL := $(BUILD)/tools/vantorel/vantorel
+
+.PHONY: all deps configure build run test install clean
+
+all: build
+
+deps:
+	@missing=""; \
+	for p in $(DEBIAN_PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  if [ "$$(id -u)" = 0 ]; then \
+	    echo "installing:$$missing"; \
+	    apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $$missing; \
+	  else \
+	    echo "missing Debian packages; run:"; echo "  sudo apt-get install$$missing"; exit 1; \
+	  fi; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+
+build: configure
+	cmake --build $(BUILD)
+
+run: build
+	$(VANTOREL) describe
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j2
+
+install: build
+	cmake --install $(BUILD)
+
+clean:
+	rm -rf $(BUILD)
