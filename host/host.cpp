@@ -3,6 +3,7 @@
 
 #include "ofx_names.h"
 
+#include <climits>
 #include <cstdio>
 #include <stdexcept>
 
@@ -31,6 +32,16 @@ void unregisterHost(Host *host) {
 HostScope::HostScope(Host *host) : previous_(actionHost) { actionHost = host; }
 
 HostScope::~HostScope() { actionHost = previous_; }
+
+int saturatedInt(double value) {
+  if (!(value == value))
+    return 0;
+  if (value >= 2147483647.0)
+    return INT_MAX;
+  if (value <= -2147483648.0)
+    return INT_MIN;
+  return static_cast<int>(value);
+}
 
 std::string text(int value) { return std::to_string(value); }
 
@@ -274,7 +285,7 @@ void Host::setParam(Effect *instance, const std::string &name, double value) {
   if (param->type == "OfxParamTypeDouble")
     param->doubleValue = value;
   else
-    param->intValue = static_cast<int>(value);
+    param->intValue = detail::saturatedInt(value);
 }
 
 std::vector<Call> Host::calls() const {

@@ -28,6 +28,10 @@ private:
   Host *previous_;
 };
 
+// A double (a frame time for the call log, a switch's value) as an int:
+// truncated, saturated at the int range, and 0 for NaN.
+int saturatedInt(double value);
+
 // Value text for the call log.
 std::string text(int value);
 std::string text(double value);

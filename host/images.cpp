@@ -5,54 +5,118 @@
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace ofxhost {
 
-// The buffer holds |rowBytes| x height bytes, rows laid out so that the
-// data address is row y1: at the start of the buffer for a positive
-// stride, at its last row for a negative one. A stride shorter than a row
-// (0 included) makes rows overlap; such a buffer gets an extra
+namespace {
+
+long long pixelBytesOf(Depth depth) { return depth == Depth::Float ? 16 : 4; }
+
+std::size_t pageSize() {
+  static const std::size_t size =
+      static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+  return size;
+}
+
+std::size_t roundUpToPages(std::size_t bytes) {
+  const std::size_t page = pageSize();
+  return (bytes + page - 1) / page * page;
+}
+
+} // namespace
+
+std::size_t Image::spanOf(const ImageSpec &spec, long long rowBytes) {
+  const long long w = static_cast<long long>(spec.bounds.x2) - spec.bounds.x1;
+  const long long h = static_cast<long long>(spec.bounds.y2) - spec.bounds.y1;
+  if (w <= 0 || h <= 0)
+    return 0;
+  const long long stride = rowBytes < 0 ? -rowBytes : rowBytes;
+  return static_cast<std::size_t>(stride * (h - 1) +
+                                  pixelBytesOf(spec.depth) * w);
+}
+
+// Without guard pages the buffer holds |rowBytes| x height bytes, rows laid
+// out so that the data address is row y1: at the start of the buffer for a
+// positive stride, at its last row for a negative one. A stride shorter
+// than a row (0 included) makes rows overlap; such a buffer gets an extra
 // pixelBytes x width x height bytes so that writing whole rows through the
 // accessors stays inside it.
+//
+// With guard pages the buffer is exactly the span the rows cover, placed
+// against one of the two inaccessible pages around it.
 Image::Image(Host *host, const ImageSpec &spec, std::string label)
     : spec_(spec), props_(host, std::move(label)) {
   const long long w = width() > 0 ? width() : 0;
   const long long h = height() > 0 ? height() : 0;
   const long long row = pixelBytes() * w;
   rowBytes_ = spec.rowBytes;
-  if (rowBytes_ == 0)
+  if (rowBytes_ == 0 && !spec.rowBytesAsGiven)
     rowBytes_ = spec.topDown ? -row : row;
   const long long stride = rowBytes_ < 0 ? -rowBytes_ : rowBytes_;
-  long long size = stride * h;
-  if (stride < row)
-    size += row * h;
-  bufferSize_ = static_cast<std::size_t>(size);
-  buffer_ =
-      static_cast<std::uint8_t *>(std::malloc(size > 0 ? bufferSize_ : 1));
-  if (!buffer_)
-    throw std::bad_alloc();
+  if (spec.guard == Guard::None)
+    allocateOnHeap(stride * h + (stride < row ? row * h : 0));
+  else
+    allocateGuarded(spanOf(spec, rowBytes_));
   std::memset(buffer_, spec.fill, bufferSize_);
   row0_ = buffer_;
   if (rowBytes_ < 0 && h > 0)
     row0_ += stride * (h - 1);
   data_ = spec.nullData ? nullptr : row0_;
+  describeInProperties();
+}
 
+void Image::allocateOnHeap(long long size) {
+  bufferSize_ = static_cast<std::size_t>(size);
+  buffer_ =
+      static_cast<std::uint8_t *>(std::malloc(size > 0 ? bufferSize_ : 1));
+  if (!buffer_)
+    throw std::bad_alloc();
+}
+
+void Image::allocateGuarded(std::size_t span) {
+  const std::size_t page = pageSize();
+  const std::size_t usable = roundUpToPages(span);
+  mappingSize_ = usable + 2 * page;
+  mapping_ = mmap(nullptr, mappingSize_, PROT_NONE,
+                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (mapping_ == MAP_FAILED) {
+    mapping_ = nullptr;
+    throw std::bad_alloc();
+  }
+  auto *first = static_cast<std::uint8_t *>(mapping_) + page;
+  if (usable > 0 && mprotect(first, usable, PROT_READ | PROT_WRITE) != 0) {
+    munmap(mapping_, mappingSize_);
+    mapping_ = nullptr;
+    throw std::bad_alloc();
+  }
+  bufferSize_ = span;
+  buffer_ = spec_.guard == Guard::AtStart ? first : first + usable - span;
+}
+
+void Image::describeInProperties() {
   props_.image = this;
   props_.setPointer("OfxImagePropData", {data_});
   props_.setInt("OfxImagePropRowBytes", {static_cast<int>(rowBytes_)});
-  props_.setInt("OfxImagePropBounds", {spec.bounds.x1, spec.bounds.y1,
-                                       spec.bounds.x2, spec.bounds.y2});
+  props_.setInt("OfxImagePropBounds", {spec_.bounds.x1, spec_.bounds.y1,
+                                       spec_.bounds.x2, spec_.bounds.y2});
   props_.setString("OfxImageEffectPropComponents", {"OfxImageComponentRGBA"});
   props_.setDouble("OfxImagePropPixelAspectRatio", {1.0});
   const char *depth =
-      spec.depth == Depth::Float ? "OfxBitDepthFloat" : "OfxBitDepthByte";
-  if (spec.standardDepthName)
+      spec_.depth == Depth::Float ? "OfxBitDepthFloat" : "OfxBitDepthByte";
+  if (spec_.standardDepthName)
     props_.setString("OfxImageEffectPropPixelDepth", {depth});
-  if (spec.nonStandardDepthName)
+  if (spec_.nonStandardDepthName)
     props_.setString("OfxImagePropPixelDepth", {depth});
 }
 
-Image::~Image() { std::free(buffer_); }
+Image::~Image() {
+  if (mapping_)
+    munmap(mapping_, mappingSize_);
+  else
+    std::free(buffer_);
+}
 
 std::uint8_t *Image::byteAt(int x, int y) const {
   assert(x >= spec_.bounds.x1 && x < spec_.bounds.x2);

@@ -124,18 +124,31 @@ private:
 
 enum class Depth { Byte, Float };
 
+// Where an image's memory sits between two inaccessible pages. The memory
+// is exactly the bytes its rows cover, |rowBytes| x (height - 1) + one row
+// of pixels, so a read or write one byte past either end faults at once.
+// Only one end can touch its guard page exactly (the span is rarely a whole
+// number of pages); the other guard page lies within a page of that end.
+enum class Guard {
+  None,    // ordinary heap memory
+  AtEnd,   // the byte after the highest-addressed row is inaccessible
+  AtStart, // the byte before the lowest-addressed row is inaccessible
+};
+
 struct ImageSpec {
   Depth depth = Depth::Byte;
   OfxRectI bounds{0, 0, 0, 0};
   // Bytes from one row to the next higher row; 0 means pixel size x width.
   // Negative for rows stored top-down (the data address is still row y1).
   long long rowBytes = 0;
-  bool topDown = false; // negate the default stride
+  bool topDown = false;         // negate the default stride
+  bool rowBytesAsGiven = false; // take rowBytes as it is, even 0
   // Which names the image answers its depth under.
   bool standardDepthName = true;     // "OfxImageEffectPropPixelDepth"
   bool nonStandardDepthName = false; // "OfxImagePropPixelDepth"
   bool nullData = false;             // answer a null data address
   std::uint8_t fill = 0;             // initial byte value of the buffer
+  Guard guard = Guard::None;
 };
 
 class Image {
@@ -158,6 +171,9 @@ public:
   // The whole buffer, including any padding, for "nothing else changed".
   const std::uint8_t *buffer() const { return buffer_; }
   std::size_t bufferSize() const { return bufferSize_; }
+  // Bytes from the lowest to the highest byte the rows cover, for a
+  // stride of `rowBytes` (0 when the bounds hold no pixel).
+  static std::size_t spanOf(const ImageSpec &spec, long long rowBytes);
 
   PropertySet &props() { return props_; }
   int fetches() const { return fetches_.load(); }
@@ -165,10 +181,15 @@ public:
 
 private:
   friend struct ImageEffectSuiteImpl;
+  void allocateOnHeap(long long size);
+  void allocateGuarded(std::size_t span);
+  void describeInProperties();
   ImageSpec spec_;
   long long rowBytes_ = 0;
   std::uint8_t *buffer_ = nullptr;
   std::size_t bufferSize_ = 0;
+  void *mapping_ = nullptr; // the guarded mapping, guard pages included
+  std::size_t mappingSize_ = 0;
   std::uint8_t *data_ = nullptr;
   std::uint8_t *row0_ = nullptr; // row y1 even when data_ is withheld
   PropertySet props_;

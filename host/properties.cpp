@@ -301,7 +301,7 @@ int PropertySet::getInt(const std::string &name, int index) const {
   if (const int *i = std::get_if<int>(v))
     return *i;
   if (const double *d = std::get_if<double>(v))
-    return static_cast<int>(*d);
+    return detail::saturatedInt(*d);
   return 0;
 }
 

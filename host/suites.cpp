@@ -141,7 +141,8 @@ struct ImageEffectSuiteImpl {
   static OfxStatus clipGetImage(OfxImageClipHandle h, OfxTime time,
                                 const OfxRectD *, OfxPropertySetHandle *image) {
     Clip *clip = Clip::from(h);
-    Logged log("clipGetImage", clip, h, nameOf(clip), static_cast<int>(time));
+    Logged log("clipGetImage", clip, h, nameOf(clip),
+               detail::saturatedInt(time));
     if (!clip)
       return log.done(kOfxStatErrBadHandle);
     if (!image)
@@ -180,7 +181,7 @@ struct ImageEffectSuiteImpl {
                                              OfxRectD *bounds) {
     Clip *clip = Clip::from(h);
     Logged log("clipGetRegionOfDefinition", clip, h, nameOf(clip),
-               static_cast<int>(time));
+               detail::saturatedInt(time));
     if (!clip)
       return log.done(kOfxStatErrBadHandle);
     if (!bounds)
@@ -447,7 +448,7 @@ struct ParameterSuiteImpl {
   static OfxStatus paramGetValueAtTime(OfxParamHandle h, OfxTime time, ...) {
     Param *param = Param::from(h);
     Logged log("paramGetValueAtTime", param, h, nameOf(param),
-               static_cast<int>(time));
+               detail::saturatedInt(time));
     if (!param)
       return log.done(kOfxStatErrBadHandle);
     OfxStatus status;
@@ -463,7 +464,7 @@ struct ParameterSuiteImpl {
   static OfxStatus paramGetDerivative(OfxParamHandle h, OfxTime time, ...) {
     Param *param = Param::from(h);
     Logged log("paramGetDerivative", param, h, nameOf(param),
-               static_cast<int>(time));
+               detail::saturatedInt(time));
     if (!param)
       return log.done(kOfxStatErrBadHandle);
     OfxStatus status;
@@ -480,7 +481,7 @@ struct ParameterSuiteImpl {
                                     OfxTime time2, ...) {
     Param *param = Param::from(h);
     Logged log("paramGetIntegral", param, h, nameOf(param),
-               static_cast<int>(time1));
+               detail::saturatedInt(time1));
     if (!param)
       return log.done(kOfxStatErrBadHandle);
     OfxStatus status;
@@ -508,7 +509,7 @@ struct ParameterSuiteImpl {
   static OfxStatus paramSetValueAtTime(OfxParamHandle h, OfxTime time, ...) {
     Param *param = Param::from(h);
     Logged log("paramSetValueAtTime", param, h, nameOf(param),
-               static_cast<int>(time));
+               detail::saturatedInt(time));
     if (!param)
       return log.done(kOfxStatErrBadHandle);
     va_list ap;
@@ -551,7 +552,7 @@ struct ParameterSuiteImpl {
                                     int *) {
     Param *param = Param::from(h);
     Logged log("paramGetKeyIndex", param, h, nameOf(param),
-               static_cast<int>(time));
+               detail::saturatedInt(time));
     if (!param)
       return log.done(kOfxStatErrBadHandle);
     OfxStatus status;
@@ -563,7 +564,7 @@ struct ParameterSuiteImpl {
   static OfxStatus paramDeleteKey(OfxParamHandle h, OfxTime time) {
     Param *param = Param::from(h);
     Logged log("paramDeleteKey", param, h, nameOf(param),
-               static_cast<int>(time));
+               detail::saturatedInt(time));
     if (!param)
       return log.done(kOfxStatErrBadHandle);
     OfxStatus status;

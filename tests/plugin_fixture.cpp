@@ -61,6 +61,7 @@ ImageSpec byteSpec(OfxRectI bounds) {
   ImageSpec spec;
   spec.depth = Depth::Byte;
   spec.bounds = bounds;
+  spec.guard = ofxhost::Guard::AtEnd;
   return spec;
 }
 
@@ -68,6 +69,7 @@ ImageSpec floatSpec(OfxRectI bounds) {
   ImageSpec spec;
   spec.depth = Depth::Float;
   spec.bounds = bounds;
+  spec.guard = ofxhost::Guard::AtEnd;
   return spec;
 }
 

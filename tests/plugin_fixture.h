@@ -49,8 +49,14 @@ protected:
   OfxPlugin *plugin = nullptr;
 };
 
+// Images between guard pages, their last byte against the upper one, so a
+// read or write past the image faults at once.
 ImageSpec byteSpec(OfxRectI bounds);
 ImageSpec floatSpec(OfxRectI bounds);
+
+// Both placements, for tests of bounds, strides and windows.
+constexpr ofxhost::Guard kGuards[] = {ofxhost::Guard::AtEnd,
+                                      ofxhost::Guard::AtStart};
 
 // An instance with a source and an output image, ready to render.
 class RenderTest : public PluginTest {

@@ -67,48 +67,52 @@ TEST_F(RenderPixelsTest, AddressingThroughEachImagesOwnBoundsAndStride) {
   const OfxRectI outputBounds{-20, -10, 40, 30};
   const OfxRectI window{-10, 0, 30, 20};
   for (Depth depth : {Depth::Byte, Depth::Float}) {
-    for (const Layout &in : layouts) {
-      for (const Layout &out : layouts) {
-        SCOPED_TRACE(std::string(in.what) + " -> " + out.what +
-                     (depth == Depth::Float ? " float" : " byte"));
-        const int px = depth == Depth::Float ? 16 : 4;
-        ImageSpec s = depth == Depth::Float ? floatSpec(sourceBounds)
-                                            : byteSpec(sourceBounds);
-        ImageSpec o = depth == Depth::Float ? floatSpec(outputBounds)
-                                            : byteSpec(outputBounds);
-        s.rowBytes = (160 * px + in.padding) * (in.topDown ? -1 : 1);
-        o.rowBytes = (60 * px + out.padding) * (out.topDown ? -1 : 1);
-        o.fill = 0x5A;
-        attach(s, o);
-        fillPattern(*source, 11);
-        ASSERT_EQ(render(window), kOfxStatOK);
-        for (int y = outputBounds.y1; y < outputBounds.y2; ++y) {
-          for (int x = outputBounds.x1; x < outputBounds.x2; ++x) {
-            const bool inWindow = x >= window.x1 && x < window.x2 &&
-                                  y >= window.y1 && y < window.y2;
-            const std::uint8_t *got =
-                depth == Depth::Float
-                    ? reinterpret_cast<std::uint8_t *>(output->floatAt(x, y))
-                    : output->byteAt(x, y);
-            const std::uint8_t *want =
-                depth == Depth::Float
-                    ? reinterpret_cast<std::uint8_t *>(source->floatAt(x, y))
-                    : source->byteAt(x, y);
-            if (inWindow) {
-              ASSERT_EQ(std::memcmp(got, want, px), 0) << x << ',' << y;
-            } else {
-              for (int i = 0; i < px; ++i) {
-                ASSERT_EQ(got[i], 0x5A) << x << ',' << y;
+    for (ofxhost::Guard guard : kGuards) {
+      for (const Layout &in : layouts) {
+        for (const Layout &out : layouts) {
+          SCOPED_TRACE(std::string(in.what) + " -> " + out.what +
+                       (depth == Depth::Float ? " float" : " byte") +
+                       (guard == kGuards[0] ? " at end" : " at start"));
+          const int px = depth == Depth::Float ? 16 : 4;
+          ImageSpec s = depth == Depth::Float ? floatSpec(sourceBounds)
+                                              : byteSpec(sourceBounds);
+          ImageSpec o = depth == Depth::Float ? floatSpec(outputBounds)
+                                              : byteSpec(outputBounds);
+          s.rowBytes = (160 * px + in.padding) * (in.topDown ? -1 : 1);
+          o.rowBytes = (60 * px + out.padding) * (out.topDown ? -1 : 1);
+          o.fill = 0x5A;
+          s.guard = o.guard = guard;
+          attach(s, o);
+          fillPattern(*source, 11);
+          ASSERT_EQ(render(window), kOfxStatOK);
+          for (int y = outputBounds.y1; y < outputBounds.y2; ++y) {
+            for (int x = outputBounds.x1; x < outputBounds.x2; ++x) {
+              const bool inWindow = x >= window.x1 && x < window.x2 &&
+                                    y >= window.y1 && y < window.y2;
+              const std::uint8_t *got =
+                  depth == Depth::Float
+                      ? reinterpret_cast<std::uint8_t *>(output->floatAt(x, y))
+                      : output->byteAt(x, y);
+              const std::uint8_t *want =
+                  depth == Depth::Float
+                      ? reinterpret_cast<std::uint8_t *>(source->floatAt(x, y))
+                      : source->byteAt(x, y);
+              if (inWindow) {
+                ASSERT_EQ(std::memcmp(got, want, px), 0) << x << ',' << y;
+              } else {
+                for (int i = 0; i < px; ++i) {
+                  ASSERT_EQ(got[i], 0x5A) << x << ',' << y;
+                }
               }
             }
           }
+          // Row padding is never written either.
+          size_t changed = 0;
+          for (size_t i = 0; i < output->bufferSize(); ++i) {
+            changed += output->buffer()[i] != 0x5A;
+          }
+          EXPECT_LE(changed, static_cast<size_t>(40 * 20 * px));
         }
-        // Row padding is never written either.
-        size_t changed = 0;
-        for (size_t i = 0; i < output->bufferSize(); ++i) {
-          changed += output->buffer()[i] != 0x5A;
-        }
-        EXPECT_LE(changed, static_cast<size_t>(40 * 20 * px));
       }
     }
   }
@@ -119,24 +123,29 @@ TEST_F(RenderPixelsTest, WindowIsClippedToTheOutputAndMissingSourceIsBlack) {
   // more. Outside the source the pixel enters as transparent black; rows
   // below the source's y1 and above its y2 are bar rows even without a crop
   // (CropOpacity 1 paints them black and opaque); row y2 itself is not.
-  attach(byteSpec({2, 2, 6, 5}), byteSpec({0, 0, 8, 8}));
-  for (int y = 2; y < 5; ++y) {
-    for (int x = 2; x < 6; ++x) {
-      std::memset(source->byteAt(x, y), 200, 4);
-    }
-  }
-  ASSERT_EQ(render({-5, -5, 20, 20}), kOfxStatOK);
-  for (int y = 0; y < 8; ++y) {
-    for (int x = 0; x < 8; ++x) {
-      const std::uint8_t *p = output->byteAt(x, y);
-      std::uint8_t expected[4] = {0, 0, 0, 0};
-      if (y < 2 || y > 5) {
-        expected[3] = 255;
-      } else if (y < 5 && x >= 2 && x < 6) {
-        std::memset(expected, 200, 4);
+  for (ofxhost::Guard guard : kGuards) {
+    ImageSpec sourceSpec = byteSpec({2, 2, 6, 5});
+    ImageSpec outputSpec = byteSpec({0, 0, 8, 8});
+    sourceSpec.guard = outputSpec.guard = guard;
+    attach(sourceSpec, outputSpec);
+    for (int y = 2; y < 5; ++y) {
+      for (int x = 2; x < 6; ++x) {
+        std::memset(source->byteAt(x, y), 200, 4);
       }
-      EXPECT_EQ(std::memcmp(p, expected, 4), 0)
-          << x << ',' << y << " got " << int(p[0]) << ' ' << int(p[3]);
+    }
+    ASSERT_EQ(render({-5, -5, 20, 20}), kOfxStatOK);
+    for (int y = 0; y < 8; ++y) {
+      for (int x = 0; x < 8; ++x) {
+        const std::uint8_t *p = output->byteAt(x, y);
+        std::uint8_t expected[4] = {0, 0, 0, 0};
+        if (y < 2 || y > 5) {
+          expected[3] = 255;
+        } else if (y < 5 && x >= 2 && x < 6) {
+          std::memset(expected, 200, 4);
+        }
+        EXPECT_EQ(std::memcmp(p, expected, 4), 0)
+            << x << ',' << y << " got " << int(p[0]) << ' ' << int(p[3]);
+      }
     }
   }
 }
