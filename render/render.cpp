@@ -33,14 +33,16 @@ static OfxRectI getRect(OfxPropertySetHandle set, const char *name,
   return rect;
 }
 
-static bool depthIsFloat(OfxPropertySetHandle image) {
+// The image's depth name under the standard's property, else under the
+// older name; null when the host gives neither.
+static const char *depthName(OfxPropertySetHandle image) {
   char *depth = 0;
   gHostSuites.property->propGetString(image, kOfxImageEffectPropPixelDepth, 0,
                                       &depth);
   if (depth == 0) {
     gHostSuites.property->propGetString(image, kImagePropPixelDepth, 0, &depth);
   }
-  return depth != 0 && strstr(depth, "Float") != 0;
+  return depth;
 }
 
 static void *getData(OfxPropertySetHandle image) {
@@ -131,7 +133,12 @@ static OfxStatus renderImages(OfxImageEffectHandle instance,
                               OfxPropertySetHandle sourceImage,
                               OfxPropertySetHandle outputImage) {
   const OfxRectI noBounds = {0, 0, 0, 0};
-  bool floatPath = depthIsFloat(outputImage);
+  const char *depth = depthName(outputImage);
+  bool floatPath = depth != 0 && strstr(depth, "Float") != 0;
+  // Pixels of a named depth other than float are narrower than 16 bytes,
+  // so the last row of such an image ends before a float row would, however
+  // wide its stride: the float path must not run on it.
+  const bool floatRuledOut = depth != 0 && !floatPath;
   ImageView source, output;
   source.rowBytes = getRowBytes(sourceImage);
   source.bounds = getRect(sourceImage, kOfxImagePropBounds, noBounds);
@@ -152,7 +159,7 @@ static OfxStatus renderImages(OfxImageEffectHandle instance,
   frame.colours = computeReferenceColours();
 
   const int pixelSize = floatPath ? FloatPixels::size : BytePixels::size;
-  if (source.data == 0 || output.data == 0 ||
+  if (source.data == 0 || output.data == 0 || (floatPath && floatRuledOut) ||
       !rowsHoldPixels(&source, pixelSize) ||
       !rowsHoldPixels(&output, pixelSize)) {
     return kOfxStatFailed;

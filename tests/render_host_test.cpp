@@ -3,6 +3,8 @@
 // chooses.
 #include "plugin_fixture.h"
 
+#include <algorithm>
+
 namespace vt {
 namespace {
 
@@ -154,6 +156,16 @@ const FailureRow kFailureRows[] = {
        h.faults.nullHandles.insert("clipGetHandle:Source");
      },
      kOfxStatFailed, false, 0},
+    {"clipGetHandle fails for the output",
+     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       h.faults.failing["clipGetHandle:Output"] = kOfxStatErrBadHandle;
+     },
+     kOfxStatFailed, false, 0},
+    {"null source image",
+     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       h.faults.nullHandles.insert("clipGetImage:Source");
+     },
+     kOfxStatFailed, false, 0},
     {"clipGetImage fails for the output",
      [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
        h.faults.failing["clipGetImage:Output"] = kOfxStatFailed;
@@ -184,6 +196,33 @@ const FailureRow kFailureRows[] = {
        s.rowBytes = 16 * 8;
      },
      kOfxStatFailed, false, 15},
+    // Narrow images with aligned rows: the stride test alone would take the
+    // float path and run 12 bytes a pixel past the last row of each image.
+    {"both byte images padded to 16 bytes a pixel",
+     [](Host &, ImageSpec &s, ImageSpec &o, bool &, bool &,
+        Host::RenderArgs &) { s.rowBytes = o.rowBytes = 16 * 8; },
+     kOfxStatFailed, false, 15},
+    {"source rows too short for their pixels",
+     [](Host &, ImageSpec &s, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       s.rowBytes = 4 * 7;
+     },
+     kOfxStatFailed, false, 15},
+    {"zero source stride",
+     [](Host &, ImageSpec &s, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       s.rowBytes = 0;
+       s.rowBytesAsGiven = true;
+     },
+     kOfxStatFailed, false, 15},
+    {"unanswered row strides",
+     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       h.faults.unansweredGets.insert("OfxImagePropRowBytes");
+     },
+     kOfxStatFailed, false, 15},
+    {"unanswered bounds: both images hold nothing",
+     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       h.faults.unansweredGets.insert("OfxImagePropBounds");
+     },
+     kOfxStatOK, false, 15},
     {"empty render window",
      [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
        a.window = {3, 1, 3, 4};
@@ -214,51 +253,75 @@ const FailureRow kFailureRows[] = {
        h.faults.failing["paramGetHandle:Crop185"] = kOfxStatErrUnknown;
      },
      kOfxStatOK, true, 14},
+    {"parameter set refused",
+     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       h.faults.failing["getParamSet"] = kOfxStatErrBadHandle;
+     },
+     kOfxStatOK, true, 0},
+    {"every parameter value read fails",
+     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
+       h.faults.failing["paramGetValueAtTime"] = kOfxStatFailed;
+     },
+     kOfxStatOK, true, 15},
 };
 
 TEST(RenderFailures, EachRowOfTheFailureTable) {
   for (const FailureRow &row : kFailureRows) {
-    SCOPED_TRACE(row.what);
-    auto module = loadFreshModule();
-    OfxPlugin *plugin = module->plugin(0);
-    Host host;
-    ImageSpec sourceSpec = byteSpec(kSmall), outputSpec = byteSpec(kSmall);
-    outputSpec.fill = 0xAB;
-    bool attachSource = true, attachOutput = true;
-    Host::RenderArgs args;
-    args.window = kSmall;
-    row.arrange(host, sourceSpec, outputSpec, attachSource, attachOutput, args);
-    host.bind(plugin);
-    host.action(plugin, kOfxActionLoad, nullptr);
-    host.describe(plugin);
-    Effect *d = host.describeInContext(plugin, kOfxImageEffectContextFilter);
-    Effect *instance = host.createInstance(plugin, d);
-    std::shared_ptr<Image> source, output;
-    if (attachSource) {
-      source = host.attachImage(instance, "Source", sourceSpec);
-      fillPattern(*source, 1);
-    }
-    if (attachOutput) {
-      output = host.attachImage(instance, "Output", outputSpec);
-    }
-    host.clearCalls();
-    EXPECT_EQ(host.render(plugin, instance, args), row.status);
-    const auto calls = host.calls();
-    EXPECT_EQ(
-        static_cast<int>(callsNamed(calls, {"paramGetValueAtTime"}).size()),
-        row.paramsSampled);
-    for (const auto &image : {source, output}) {
-      if (image) {
-        EXPECT_EQ(image->releases(), image->fetches());
-        EXPECT_LE(image->fetches(), 1);
+    for (ofxhost::Guard guard : kGuards) {
+      SCOPED_TRACE(row.what);
+      auto module = loadFreshModule();
+      OfxPlugin *plugin = module->plugin(0);
+      Host host;
+      ImageSpec sourceSpec = byteSpec(kSmall), outputSpec = byteSpec(kSmall);
+      sourceSpec.guard = outputSpec.guard = guard;
+      outputSpec.fill = 0xAB;
+      bool attachSource = true, attachOutput = true;
+      Host::RenderArgs args;
+      args.window = kSmall;
+      row.arrange(host, sourceSpec, outputSpec, attachSource, attachOutput,
+                  args);
+      host.bind(plugin);
+      host.action(plugin, kOfxActionLoad, nullptr);
+      host.describe(plugin);
+      Effect *d = host.describeInContext(plugin, kOfxImageEffectContextFilter);
+      Effect *instance = host.createInstance(plugin, d);
+      std::shared_ptr<Image> source, output;
+      if (attachSource) {
+        source = host.attachImage(instance, "Source", sourceSpec);
+        fillPattern(*source, 1);
       }
-    }
-    if (output) {
-      bool untouched = true;
-      for (size_t i = 0; i < output->bufferSize(); ++i) {
-        untouched = untouched && output->buffer()[i] == 0xAB;
+      if (attachOutput) {
+        output = host.attachImage(instance, "Output", outputSpec);
       }
-      EXPECT_EQ(!untouched, row.written);
+      const std::vector<std::uint8_t> sourceBefore =
+          source
+              ? std::vector<std::uint8_t>(
+                    source->buffer(), source->buffer() + source->bufferSize())
+              : std::vector<std::uint8_t>();
+      host.clearCalls();
+      EXPECT_EQ(host.render(plugin, instance, args), row.status);
+      if (source) {
+        EXPECT_TRUE(std::equal(sourceBefore.begin(), sourceBefore.end(),
+                               source->buffer()))
+            << "the source was written";
+      }
+      const auto calls = host.calls();
+      EXPECT_EQ(
+          static_cast<int>(callsNamed(calls, {"paramGetValueAtTime"}).size()),
+          row.paramsSampled);
+      for (const auto &image : {source, output}) {
+        if (image) {
+          EXPECT_EQ(image->releases(), image->fetches());
+          EXPECT_LE(image->fetches(), 1);
+        }
+      }
+      if (output) {
+        bool untouched = true;
+        for (size_t i = 0; i < output->bufferSize(); ++i) {
+          untouched = untouched && output->buffer()[i] == 0xAB;
+        }
+        EXPECT_EQ(!untouched, row.written);
+      }
     }
   }
 }
@@ -315,7 +378,9 @@ TEST_F(RenderHostTest, PixelPathDecision) {
        Path::Float},
       {"lower-case float is not it", "float", false, true, 0, Path::Byte},
       {"byte depth, rows of 16 bytes a pixel", "OfxBitDepthByte", false, false,
-       0, Path::Float},
+       0, Path::Refused},
+      {"any other depth name, rows of 16 bytes a pixel", "OfxBitDepthHalf",
+       false, false, 0, Path::Refused},
       {"no depth, rows of 16 bytes a pixel", nullptr, false, false, 0,
        Path::Float},
       {"no depth, top-down rows", nullptr, false, true, 0, Path::Byte},
@@ -344,6 +409,12 @@ TEST_F(RenderHostTest, PixelPathDecision) {
           reinterpret_cast<const std::uint8_t *>(source->floatAt(0, y));
       const auto *out =
           reinterpret_cast<const std::uint8_t *>(output->floatAt(0, y));
+      if (c.path == Path::Refused) {
+        for (int i = 0; i < 16 * 8; ++i) {
+          ASSERT_EQ(out[i], 0) << "row " << y << " byte " << i;
+        }
+        continue;
+      }
       const int copied = c.path == Path::Float ? 16 * 8 : 4 * 8;
       EXPECT_EQ(std::memcmp(in, out, copied), 0) << "row " << y;
       if (c.path == Path::Byte) {
