@@ -295,7 +295,7 @@ std::vector<Call> Host::calls() const {
 
 void Host::clearCalls() {
   std::lock_guard<std::mutex> lock(mutex_);
-  calls_.clear();
+  std::vector<Call>().swap(calls_); // gives the memory back too
 }
 
 void Host::log(Call call) {

@@ -32,9 +32,13 @@ std::size_t Image::spanOf(const ImageSpec &spec, long long rowBytes) {
   const long long h = static_cast<long long>(spec.bounds.y2) - spec.bounds.y1;
   if (w <= 0 || h <= 0)
     return 0;
-  const long long stride = rowBytes < 0 ? -rowBytes : rowBytes;
-  return static_cast<std::size_t>(stride * (h - 1) +
-                                  pixelBytesOf(spec.depth) * w);
+  // Unsigned: the largest bounds and stride reach past 2^63 bytes.
+  const unsigned long long stride =
+      rowBytes < 0 ? 0ull - static_cast<unsigned long long>(rowBytes)
+                   : static_cast<unsigned long long>(rowBytes);
+  return static_cast<std::size_t>(
+      stride * static_cast<unsigned long long>(h - 1) +
+      static_cast<unsigned long long>(pixelBytesOf(spec.depth) * w));
 }
 
 // Without guard pages the buffer holds |rowBytes| x height bytes, rows laid
@@ -121,8 +125,9 @@ Image::~Image() {
 std::uint8_t *Image::byteAt(int x, int y) const {
   assert(x >= spec_.bounds.x1 && x < spec_.bounds.x2);
   assert(y >= spec_.bounds.y1 && y < spec_.bounds.y2);
-  return row0_ + static_cast<long long>(y - spec_.bounds.y1) * rowBytes_ +
-         static_cast<long long>(x - spec_.bounds.x1) * pixelBytes();
+  const long long row = static_cast<long long>(y) - spec_.bounds.y1;
+  const long long column = static_cast<long long>(x) - spec_.bounds.x1;
+  return row0_ + row * rowBytes_ + column * pixelBytes();
 }
 
 float *Image::floatAt(int x, int y) const {

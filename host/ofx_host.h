@@ -159,8 +159,13 @@ public:
   Image &operator=(const Image &) = delete;
 
   const ImageSpec &spec() const { return spec_; }
-  int width() const { return spec_.bounds.x2 - spec_.bounds.x1; }
-  int height() const { return spec_.bounds.y2 - spec_.bounds.y1; }
+  // Negative for inverted bounds; 64-bit, as any two ints may be bounds.
+  long long width() const {
+    return static_cast<long long>(spec_.bounds.x2) - spec_.bounds.x1;
+  }
+  long long height() const {
+    return static_cast<long long>(spec_.bounds.y2) - spec_.bounds.y1;
+  }
   int pixelBytes() const { return spec_.depth == Depth::Float ? 16 : 4; }
   long long rowBytes() const { return rowBytes_; }
   // Address of row y1, as handed to the plug-in (null if spec.nullData).
