@@ -7,15 +7,19 @@
 BUILD ?= build
 BUILD_TYPE ?= Release
 DEBIAN_PACKAGES := cmake ninja-build g++ make libgtest-dev
+# Also needed by the sanitizer, ThreadSanitizer and fuzz builds of .ci/run:
+# clang with its sanitizer and libFuzzer runtimes, and llvm-symbolizer.
+CHECK_PACKAGES := clang libclang-rt-14-dev llvm
+PACKAGES ?= $(DEBIAN_PACKAGES)
 VANTOREL := $(BUILD)/tools/vantorel/vantorel
 
-.PHONY: all deps configure build run test install clean
+.PHONY: all deps deps-check configure build run test install clean
 
 all: build
 
 deps:
 	@missing=""; \
-	for p in $(DEBIAN_PACKAGES); do \
+	for p in $(PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -26,6 +30,9 @@ deps:
 	    echo "missing Debian packages; run:"; echo "  sudo apt-get install$$missing"; exit 1; \
 	  fi; \
 	fi
+
+deps-check:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(DEBIAN_PACKAGES) $(CHECK_PACKAGES)"
 
 configure: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)

@@ -349,6 +349,12 @@ TEST_F(DescribeTest, HostCallsThatGiveNoHandle) {
       {"getParamSet", true, kOfxStatOK, kOfxStatFailed, 2, 0},
       {"paramDefine:LineThickness", false, kOfxStatOK, kOfxStatOK, 2, 19},
       {"paramDefine:GroupRef", true, kOfxStatOK, kOfxStatOK, 2, 18},
+      {"clipDefine:Output", false, kOfxStatOK, kOfxStatFailed, 1, 0},
+      {"clipDefine:Source", true, kOfxStatOK, kOfxStatFailed, 1, 0},
+      {"paramDefine", true, kOfxStatOK, kOfxStatOK, 2, 0},
+      {"paramDefine", false, kOfxStatOK, kOfxStatOK, 2, 19},
+      {"propSetString", true, kOfxStatOK, kOfxStatOK, 2, 19},
+      {"propSetDouble", true, kOfxStatOK, kOfxStatOK, 2, 19},
   };
   for (const FailureCase &c : cases) {
     SCOPED_TRACE(std::string(c.fault) + (c.asFailure ? " fails" : " null"));
