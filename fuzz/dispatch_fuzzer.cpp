@@ -146,6 +146,13 @@ void checkNoUseOfMissingHandles(const Host &host, const std::string &action) {
 
 } // namespace
 
+// Loads the module before the first input, so that libFuzzer counts its
+// coverage from the start.
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+  plugin();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzedDataProvider in(data, size);
   OfxPlugin *p = plugin();
@@ -161,9 +168,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                    {in.ConsumeBool() ? kOfxImageEffectContextFilter
                                      : in.ConsumeRandomLengthString(32)});
   for (int n = in.ConsumeIntegralInRange(1, 6); n > 0; --n) {
-    const std::string action = in.ConsumeBool()
-                                   ? std::string(in.PickValueInArray(kActions))
-                                   : in.ConsumeRandomLengthString(48);
+    // The plug-in sees a C string: up to the first NUL.
+    const std::string action =
+        in.ConsumeBool()
+            ? std::string(in.PickValueInArray(kActions))
+            : std::string(in.ConsumeRandomLengthString(48).c_str());
     const bool nullAction = in.ConsumeIntegralInRange(0, 31) == 0;
     const void *handle = nullptr;
     switch (in.ConsumeIntegralInRange(0, 3)) {
