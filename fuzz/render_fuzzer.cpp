@@ -55,22 +55,6 @@ constexpr std::size_t kMaxSpan = 1 << 18;
   std::abort();
 }
 
-const char *const kParamNames[] = {"ShowSkinTonePatches",
-                                   "ShowSkinToneLine",
-                                   "ShowMiddleGray",
-                                   "LegalizeLevels",
-                                   "FalseColorMode",
-                                   "GuideThirds",
-                                   "GuideGolden",
-                                   "GuideCrosshair",
-                                   "Crop185",
-                                   "Crop235",
-                                   "Crop239",
-                                   "CropOpacity",
-                                   "LineThickness",
-                                   "SkinLinePos",
-                                   "GrayLinePos"};
-
 const char *const kSuites[] = {kOfxPropertySuite, kOfxImageEffectSuite,
                                kOfxParameterSuite};
 
@@ -95,6 +79,7 @@ struct Rig {
   OfxPlugin *plugin = nullptr;
   Host host;
   Effect *instance = nullptr;
+  std::vector<Param *> params;  // the instance's values, groups left out
   std::vector<double> defaults; // per parameter, as created
 };
 
@@ -113,13 +98,15 @@ Rig &rig() {
     Effect *d = made->host.describeInContext(made->plugin,
                                              kOfxImageEffectContextFilter);
     made->instance = made->host.createInstance(made->plugin, d);
-    for (const char *name : kParamNames) {
-      const Param *p = made->instance->param(name);
-      if (!p)
-        fail("parameter missing after description");
+    for (const auto &p : made->instance->params.params) {
+      if (p->type == "OfxParamTypeGroup")
+        continue;
+      made->params.push_back(p.get());
       made->defaults.push_back(p->type == "OfxParamTypeDouble" ? p->doubleValue
                                                                : p->intValue);
     }
+    if (made->params.empty())
+      fail("no parameters after description");
     return made;
   }();
   return *r;
@@ -352,7 +339,7 @@ void checkReleased(const std::shared_ptr<Image> &image) {
     fail("a fetched image was not released exactly once");
 }
 
-void setFaults(FuzzedDataProvider &in, Faults &faults) {
+void setFaults(FuzzedDataProvider &in, const Rig &r, Faults &faults) {
   faults = Faults{};
   for (const char *suite : kSuites)
     if (in.ConsumeIntegralInRange(0, 15) == 0)
@@ -372,7 +359,9 @@ void setFaults(FuzzedDataProvider &in, Faults &faults) {
   }
   if (in.ConsumeIntegralInRange(0, 3) == 0) {
     const std::string one =
-        std::string("paramGetHandle:") + in.PickValueInArray(kParamNames);
+        "paramGetHandle:" +
+        r.params[in.ConsumeIntegralInRange<std::size_t>(0, r.params.size() - 1)]
+            ->name;
     if (in.ConsumeBool())
       faults.failing[one] = kOfxStatErrUnknown;
     else
@@ -381,8 +370,8 @@ void setFaults(FuzzedDataProvider &in, Faults &faults) {
 }
 
 void setParams(FuzzedDataProvider &in, Rig &r) {
-  for (std::size_t i = 0; i < std::size(kParamNames); ++i) {
-    Param *p = r.instance->param(kParamNames[i]);
+  for (std::size_t i = 0; i < r.params.size(); ++i) {
+    Param *p = r.params[i];
     const bool fuzzed = in.ConsumeBool();
     if (p->type == "OfxParamTypeDouble")
       p->doubleValue = fuzzed ? number(in) : r.defaults[i];
@@ -469,7 +458,7 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzedDataProvider in(data, size);
   Rig &r = rig();
-  setFaults(in, r.host.faults);
+  setFaults(in, r, r.host.faults);
   r.host.logging = in.ConsumeIntegralInRange(0, 7) == 0;
   rebind(r);
   setParams(in, r);
