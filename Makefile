@@ -34,7 +34,7 @@ build: configure
 	cmake --build $(BUILD)
 
 run: build
-	$(VANTOREL) describe
+	$(VANTOREL) chart $(BUILD)/chart.ppm
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
