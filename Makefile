@@ -6,7 +6,7 @@
 
 BUILD ?= build
 BUILD_TYPE ?= Release
-DEBIAN_PACKAGES := cmake ninja-build g++ make libgtest-dev
+DEBIAN_PACKAGES := cmake ninja-build g++ make libgtest-dev libopenimageio-dev
 VANTOREL := $(BUILD)/tools/vantorel/vantorel
 
 .PHONY: all deps configure build run test install clean

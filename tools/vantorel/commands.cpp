@@ -10,29 +10,46 @@ const OptionSpec kBundle = {"--bundle", true};
 const OptionSpec kSet = {"--set", true};
 const OptionSpec kSize = {"--size", true};
 const OptionSpec kDepth = {"--depth", true};
+const OptionSpec kFrames = {"--frames", true};
+const OptionSpec kCalls = {"--calls", false};
 
-const char kBundleHelp[] =
-    "  --bundle PATH      the plug-in bundle (default: the one this build "
+const std::string kBundleHelp =
+    "  --bundle PATH       the plug-in bundle (default: the one this build "
     "made,\n"
-    "                     else QvoVantorel.ofx.bundle found through "
+    "                      else QvoVantorel.ofx.bundle found through "
     "OFX_PLUGIN_PATH)\n";
-const char kSetHelp[] =
-    "  --set NAME=VALUE   set a parameter by the name the plug-in declares "
+const std::string kSetHelp =
+    "  --set NAME=VALUE    set a parameter by the name the plug-in declares "
     "(repeatable);\n"
-    "                     switches take 0, 1, on, off, true or false\n";
+    "                      switches take 0, 1, on, off, true or false, "
+    "numbers must\n"
+    "                      lie in the declared range\n";
 
+const std::string kDescribeHelp =
+    "  --calls             also print every suite call the plug-in made\n" +
+    kBundleHelp;
 const std::string kRenderHelp =
-    std::string("  --size WxH         the size of the raw frames\n"
-                "  --depth byte|float the depth of the raw frames (default "
-                "byte)\n") +
+    "  IN, OUT             image files (EXR, DPX, TIFF, PNG, JPEG, ...); OUT's "
+    "extension\n"
+    "                      picks its format. With --frames both hold a frame "
+    "pattern,\n"
+    "                      #### or %04d, and the frame number is the render "
+    "time\n"
+    "  --frames FIRST-LAST the frames of a sequence\n"
+    "  --depth byte|float  render at this depth (default: float for half, "
+    "float and\n"
+    "                      16-bit files, byte for 8-bit files)\n" +
     kSetHelp + kBundleHelp;
 const std::string kChartHelp =
-    std::string("  --size WxH         chart size (default 1280x720)\n"
-                "  --depth byte|float chart depth (default byte)\n") +
+    "  --size WxH          chart size (default 1280x720)\n"
+    "  --depth byte|float  chart depth (default: float for .exr, .pfm and "
+    ".hdr, else\n"
+    "                      byte)\n" +
     kSetHelp + kBundleHelp;
-const std::string kDescribeHelp =
-    std::string("  --calls            also print every suite call the "
-                "plug-in made\n") +
+const std::string kGalleryHelp =
+    "  --size WxH          size of the chart in each tile (default 310x174, "
+    "a sheet\n"
+    "                      1280 pixels wide)\n" +
     kBundleHelp;
 
 } // namespace
@@ -44,14 +61,14 @@ const std::vector<Command> &commands() {
        "load the plug-in and print its description: plug-in record, effect "
        "properties, clips and parameters",
        kDescribeHelp.c_str(),
-       {kBundle, {"--calls", false}},
+       {kBundle, kCalls},
        runDescribe},
       {"render",
-       "IN OUT --size WxH [--depth byte|float] [--set NAME=VALUE]...",
-       "render a raw RGBA frame through the plug-in (OUT ending in .ppm or "
-       ".pfm is written as that format, anything else raw)",
+       "IN OUT [--frames FIRST-LAST] [--depth byte|float] "
+       "[--set NAME=VALUE]...",
+       "render an image file, or a sequence of them, through the plug-in",
        kRenderHelp.c_str(),
-       {kBundle, kSet, kSize, kDepth},
+       {kBundle, kSet, kDepth, kFrames},
        runRender},
       {"chart",
        "OUT [--size WxH] [--depth byte|float] [--set NAME=VALUE]...",
@@ -60,6 +77,13 @@ const std::vector<Command> &commands() {
        kChartHelp.c_str(),
        {kBundle, kSet, kSize, kDepth},
        runChart},
+      {"gallery",
+       "OUT [--size WxH]",
+       "render the chart under each aid on its own and all together, as "
+       "one captioned contact sheet, and print the output path",
+       kGalleryHelp.c_str(),
+       {kBundle, kSize},
+       runGallery},
   };
   return table;
 }

@@ -1,10 +1,13 @@
 #include "image_io.h"
 
-#include <cstdio>
+#include <OpenImageIO/imageio.h>
+
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
-#include <memory>
 #include <system_error>
 #include <unistd.h>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -12,69 +15,131 @@ namespace vantorel {
 
 namespace {
 
-struct FileCloser {
-  void operator()(std::FILE *f) const { std::fclose(f); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+// Tells the readers and writers that colours are not multiplied by alpha,
+// so they pass them through as stored.
+const char kUnassociatedAlpha[] = "oiio:UnassociatedAlpha";
 
-std::string extensionOf(const std::string &path) {
-  return fs::path(path).extension().string();
+std::string lowerExtension(const std::string &path) {
+  std::string extension = fs::path(path).extension().string();
+  for (char &c : extension)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return extension;
 }
 
-const void *pixels(const Frame &frame) {
-  return frame.depth == Depth::Float
-             ? static_cast<const void *>(frame.floats.data())
-             : frame.bytes.data();
+Depth depthOfFile(const OIIO::TypeDesc &format) {
+  return format.basetype == OIIO::TypeDesc::UINT8 ||
+                 format.basetype == OIIO::TypeDesc::INT8
+             ? Depth::Byte
+             : Depth::Float;
 }
 
-bool writeRaw(const Frame &frame, std::FILE *f) {
-  const std::size_t size = frame.rowBytes() * frame.height;
-  return std::fwrite(pixels(frame), 1, size, f) == size;
+OIIO::TypeDesc typeOf(Depth depth) {
+  return depth == Depth::Float ? OIIO::TypeDesc::FLOAT : OIIO::TypeDesc::UINT8;
 }
 
-// Binary PPM: 8-bit RGB, rows top-down.
-bool writePpm(const Frame &frame, std::FILE *f) {
-  std::fprintf(f, "P6\n%d %d\n255\n", frame.width, frame.height);
-  for (int y = frame.height - 1; y >= 0; --y) {
-    const std::uint8_t *pixel = frame.row(y);
-    for (int x = 0; x < frame.width; ++x, pixel += 4)
-      if (std::fwrite(pixel, 1, 3, f) != 3)
-        return false;
+// Copies `channels`-channel pixels, rows top-down, into the RGBA frame.
+template <typename T>
+void expandToRgba(const std::vector<T> &pixels, int channels, T opaque,
+                  Frame *frame) {
+  const T *in = pixels.data();
+  for (int y = frame->height - 1; y >= 0; --y) {
+    T *out = reinterpret_cast<T *>(frame->row(y));
+    for (int x = 0; x < frame->width; ++x, in += channels, out += 4) {
+      out[0] = in[0];
+      out[1] = in[channels >= 3 ? 1 : 0];
+      out[2] = in[channels >= 3 ? 2 : 0];
+      out[3] = channels == 4 ? in[3] : opaque;
+    }
   }
+}
+
+template <typename T>
+bool readPixels(OIIO::ImageInput &in, int channels, T opaque, Frame *frame) {
+  std::vector<T> pixels(static_cast<std::size_t>(frame->width) * frame->height *
+                        channels);
+  if (!in.read_image(0, 0, 0, channels, typeOf(frame->depth), pixels.data()))
+    return false;
+  expandToRgba(pixels, channels, opaque, frame);
   return true;
 }
 
-// PFM: float RGB, little-endian (the negative scale), rows bottom-up.
-bool writePfm(const Frame &frame, std::FILE *f) {
-  std::fprintf(f, "PF\n%d %d\n-1.0\n", frame.width, frame.height);
-  for (int y = 0; y < frame.height; ++y) {
-    const float *pixel = reinterpret_cast<const float *>(frame.row(y));
-    for (int x = 0; x < frame.width; ++x, pixel += 4)
-      if (std::fwrite(pixel, sizeof(float), 3, f) != 3)
-        return false;
+std::string oiioError(const std::string &message) {
+  return message.empty() ? OIIO::geterror() : message;
+}
+
+// Writes `frame` at `path`; errors name `shownPath`.
+bool writeFile(const std::string &path, const std::string &shownPath,
+               const Frame &frame, std::string *error) {
+  auto out = OIIO::ImageOutput::create(path);
+  if (!out) {
+    *error = "cannot write '" + shownPath + "': " + OIIO::geterror();
+    return false;
+  }
+  const int channels = out->supports("alpha") ? 4 : 3;
+  OIIO::ImageSpec spec(frame.width, frame.height, channels,
+                       typeOf(frame.depth));
+  spec.attribute(kUnassociatedAlpha, 1);
+  // Rows bottom-up in the frame, top-down in the file: start at the top
+  // row and step down. Alpha is skipped when the format has none.
+  const std::uint8_t *top = frame.row(frame.height - 1);
+  const auto rowStride = -static_cast<OIIO::stride_t>(frame.rowBytes());
+  if (!out->open(path, spec) ||
+      !out->write_image(typeOf(frame.depth), top, frame.pixelBytes(),
+                        rowStride) ||
+      !out->close()) {
+    *error = "cannot write '" + shownPath + "': " + oiioError(out->geterror());
+    return false;
   }
   return true;
 }
 
 } // namespace
 
-bool readRaw(const std::string &path, int width, int height, Depth depth,
-             Frame *frame, std::string *error) {
-  File f(std::fopen(path.c_str(), "rb"));
-  if (!f) {
-    *error = "cannot read '" + path + "'";
+bool readImage(const std::string &path, const std::optional<Depth> &depth,
+               Frame *frame, std::string *error) {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) {
+    *error = "the input '" + path + "' does not exist";
     return false;
   }
-  *frame = Frame::make(width, height, depth);
-  const std::size_t size = frame->rowBytes() * height;
-  void *data = depth == Depth::Float ? static_cast<void *>(frame->floats.data())
-                                     : frame->bytes.data();
-  const bool whole =
-      std::fread(data, 1, size, f.get()) == size && std::fgetc(f.get()) == EOF;
-  if (!whole) {
-    *error = "'" + path + "' does not hold exactly " + std::to_string(width) +
-             "x" + std::to_string(height) + " " + depthName(depth) +
-             " RGBA pixels (" + std::to_string(size) + " bytes)";
+  OIIO::ImageSpec config;
+  config.attribute(kUnassociatedAlpha, 1);
+  auto in = OIIO::ImageInput::open(path, &config);
+  if (!in) {
+    *error = "cannot read '" + path + "': " + OIIO::geterror();
+    return false;
+  }
+  const OIIO::ImageSpec &spec = in->spec();
+  const int channels = spec.nchannels;
+  if (channels != 1 && channels != 3 && channels != 4) {
+    *error = "'" + path + "' has " + std::to_string(channels) +
+             " channels; vantorel reads grey (1), RGB (3) and RGBA (4) "
+             "images";
+    return false;
+  }
+  *frame = Frame::make(spec.width, spec.height,
+                       depth ? *depth : depthOfFile(spec.format));
+  const bool ok = frame->depth == Depth::Float
+                      ? readPixels<float>(*in, channels, 1.0f, frame)
+                      : readPixels<std::uint8_t>(*in, channels, 255, frame);
+  if (!ok) {
+    *error = "cannot read '" + path + "': " + oiioError(in->geterror());
+    return false;
+  }
+  return true;
+}
+
+bool checkWritable(const std::string &path, std::string *error) {
+  const fs::path folder = fs::path(path).parent_path();
+  std::error_code ec;
+  if (!folder.empty() && !fs::is_directory(folder, ec)) {
+    *error = "the output folder '" + folder.string() + "' does not exist";
+    return false;
+  }
+  if (!OIIO::ImageOutput::create(path)) {
+    OIIO::geterror(); // clear it
+    *error = "cannot write '" + path + "': no image format is known for '" +
+             fs::path(path).extension().string() + "' files";
     return false;
   }
   return true;
@@ -82,24 +147,21 @@ bool readRaw(const std::string &path, int width, int height, Depth depth,
 
 bool writeImage(const std::string &path, const Frame &frame,
                 std::string *error) {
-  const std::string extension = extensionOf(path);
-  const bool ppm = extension == ".ppm", pfm = extension == ".pfm";
-  const Frame converted = ppm   ? convertDepth(frame, Depth::Byte)
-                          : pfm ? convertDepth(frame, Depth::Float)
-                                : frame;
-  return writeAtomically(
-      path,
-      [&](const std::string &temp, std::string *message) {
-        File f(std::fopen(temp.c_str(), "wb"));
-        bool ok = f && (ppm   ? writePpm(converted, f.get())
-                        : pfm ? writePfm(converted, f.get())
-                              : writeRaw(converted, f.get()));
-        ok = f && std::fclose(f.release()) == 0 && ok;
-        if (!ok)
-          *message = "cannot write '" + path + "'";
-        return ok;
-      },
-      error);
+  return checkWritable(path, error) &&
+         writeAtomically(
+             path,
+             [&](const std::string &temp, std::string *message) {
+               return writeFile(temp, path, frame, message);
+             },
+             error);
+}
+
+Depth naturalDepthFor(const std::string &path) {
+  const std::string extension = lowerExtension(path);
+  for (const char *floatFormat : {".exr", ".pfm", ".hdr"})
+    if (extension == floatFormat)
+      return Depth::Float;
+  return Depth::Byte;
 }
 
 bool writeAtomically(
@@ -107,16 +169,11 @@ bool writeAtomically(
     const std::function<bool(const std::string &, std::string *)> &write,
     std::string *error) {
   const fs::path target(path);
-  const fs::path folder =
-      target.parent_path().empty() ? fs::path(".") : target.parent_path();
-  std::error_code ec;
-  if (!fs::is_directory(folder, ec)) {
-    *error = "the output folder '" + folder.string() + "' does not exist";
-    return false;
-  }
   const fs::path temp =
-      folder / ("." + target.stem().string() + ".vantorel-" +
-                std::to_string(getpid()) + target.extension().string());
+      target.parent_path() /
+      ("." + target.stem().string() + ".vantorel-" + std::to_string(getpid()) +
+       target.extension().string());
+  std::error_code ec;
   if (!write(temp.string(), error)) {
     fs::remove(temp, ec);
     return false;
