@@ -1,6 +1,7 @@
 # One entry point for building, running and testing on Debian.
-#   make run   build the plug-in and run its main job
+#   make run   build the plug-in and the tool, write the gallery of the aids
 #   make test  build everything and run the tests
+#   make docs  regenerate docs/gallery.png, the picture the README shows
 # Run as root, missing Debian packages are installed first; otherwise the
 # one apt-get line needed is printed.
 
@@ -9,7 +10,7 @@ BUILD_TYPE ?= Release
 DEBIAN_PACKAGES := cmake ninja-build g++ make libgtest-dev libopenimageio-dev
 VANTOREL := $(BUILD)/tools/vantorel/vantorel
 
-.PHONY: all deps configure build run test install clean
+.PHONY: all deps configure build run docs test install clean
 
 all: build
 
@@ -34,7 +35,11 @@ build: configure
 	cmake --build $(BUILD)
 
 run: build
-	$(VANTOREL) chart $(BUILD)/chart.ppm
+	$(VANTOREL) gallery $(BUILD)/gallery.png
+
+# Regenerates the gallery the README shows.
+docs: build
+	$(VANTOREL) gallery docs/gallery.png
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
