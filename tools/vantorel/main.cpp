@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <exception>
+#include <new>
 
 int main(int argc, char **argv) {
   using namespace vantorel;
@@ -26,5 +28,11 @@ int main(int argc, char **argv) {
   std::string error;
   if (!parseArgs(args, command->accepted, &parsed, &error))
     return usageError(command->name, error);
-  return command->run(parsed);
+  try {
+    return command->run(parsed);
+  } catch (const std::bad_alloc &) {
+    return fail("out of memory (is the picture too large?)");
+  } catch (const std::exception &e) {
+    return fail(e.what());
+  }
 }
