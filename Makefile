@@ -1,19 +1,20 @@
 # One entry point for building, running and testing on Debian.
-#   make run   build the plug-in and run its main job
+#   make run   build the plug-in and the tool, write the gallery of the aids
 #   make test  build everything and run the tests
+#   make docs  regenerate docs/gallery.png, the picture the README shows
 # Run as root, missing Debian packages are installed first; otherwise the
 # one apt-get line needed is printed.
 
 BUILD ?= build
 BUILD_TYPE ?= Release
-DEBIAN_PACKAGES := cmake ninja-build g++ make libgtest-dev
+DEBIAN_PACKAGES := cmake ninja-build g++ make libgtest-dev libopenimageio-dev
 # Also needed by the sanitizer, ThreadSanitizer and fuzz builds of .ci/run:
 # clang with its sanitizer and libFuzzer runtimes, and llvm-symbolizer.
 CHECK_PACKAGES := clang libclang-rt-14-dev llvm
 PACKAGES ?= $(DEBIAN_PACKAGES)
 VANTOREL := $(BUILD)/tools/vantorel/vantorel
 
-.PHONY: all deps deps-check configure build run test install clean
+.PHONY: all deps deps-check configure build run docs test install clean
 
 all: build
 
@@ -41,7 +42,11 @@ build: configure
 	cmake --build $(BUILD)
 
 run: build
-	$(VANTOREL) describe
+	$(VANTOREL) gallery $(BUILD)/gallery.png
+
+# Regenerates the gallery the README shows.
+docs: build
+	$(VANTOREL) gallery docs/gallery.png
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2

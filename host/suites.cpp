@@ -28,6 +28,24 @@ template <typename H> OfxStatus handOut(Logged &log, H *out, H value) {
   return log.done(kOfxStatOK);
 }
 
+// Finishes a look-up by name that hands out an object's handle and, when
+// asked, its property set: unknown names answer kOfxStatErrUnknown.
+template <typename T, typename H>
+OfxStatus handOutFound(Logged &log, T *found, H *out,
+                       OfxPropertySetHandle *props) {
+  OfxStatus status;
+  if (log.failing(&status))
+    return log.done(status);
+  if (!found)
+    return log.done(kOfxStatErrUnknown);
+  const bool null = log.nullHandle();
+  *out = null ? nullptr : found->handle();
+  if (props)
+    *props = null ? nullptr : found->props.handle();
+  log.setValue(null ? "null" : "ptr");
+  return log.done(kOfxStatOK);
+}
+
 // Memory handed out by imageMemoryAlloc.
 struct ImageMemory {
   static constexpr std::uint32_t kMagic = 0x4d454d4f;
@@ -112,18 +130,7 @@ struct ImageEffectSuiteImpl {
       return log.done(kOfxStatErrBadHandle);
     if (!name || !clipOut)
       return log.done(kOfxStatErrValue);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
-    Clip *clip = effect->clip(name);
-    if (!clip)
-      return log.done(kOfxStatErrUnknown);
-    const bool null = log.nullHandle();
-    *clipOut = null ? nullptr : clip->handle();
-    if (props)
-      *props = null ? nullptr : clip->props.handle();
-    log.setValue(null ? "null" : "ptr");
-    return log.done(kOfxStatOK);
+    return handOutFound(log, effect->clip(name), clipOut, props);
   }
 
   static OfxStatus clipGetPropertySet(OfxImageClipHandle h,
@@ -394,18 +401,7 @@ struct ParameterSuiteImpl {
       return log.done(kOfxStatErrBadHandle);
     if (!name || !paramOut)
       return log.done(kOfxStatErrValue);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
-    Param *param = set->find(name);
-    if (!param)
-      return log.done(kOfxStatErrUnknown);
-    const bool null = log.nullHandle();
-    *paramOut = null ? nullptr : param->handle();
-    if (props)
-      *props = null ? nullptr : param->props.handle();
-    log.setValue(null ? "null" : "ptr");
-    return log.done(kOfxStatOK);
+    return handOutFound(log, set->find(name), paramOut, props);
   }
 
   static OfxStatus paramSetGetPropertySet(OfxParamSetHandle h,

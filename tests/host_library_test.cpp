@@ -1,0 +1,127 @@
+// The host library itself: finding a bundle the way hosts do, and the
+// property suite's typed, dimensioned values that every test relies on.
+#include "plugin_fixture.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <unistd.h>
+
+namespace vt {
+namespace {
+
+namespace fs = std::filesystem;
+
+class PluginPath : public ::testing::Test {
+protected:
+  void SetUp() override {
+    const char *old = std::getenv("OFX_PLUGIN_PATH");
+    saved_ = old ? old : "";
+    hadValue_ = old != nullptr;
+  }
+  void TearDown() override {
+    if (hadValue_) {
+      setenv("OFX_PLUGIN_PATH", saved_.c_str(), 1);
+    } else {
+      unsetenv("OFX_PLUGIN_PATH");
+    }
+  }
+  std::string saved_;
+  bool hadValue_ = false;
+};
+
+TEST_F(PluginPath, FindsTheBundleInAnyListedFolderRecursively) {
+  // A folder of its own, two levels above the bundle: the build tree may
+  // hold other builds' bundles (sanitized ones, say) that must not be found.
+  const fs::path root =
+      fs::temp_directory_path() / ("vantorel-path-" + std::to_string(getpid()));
+  fs::create_directories(root / "a" / "b");
+  fs::create_directory_symlink(VANTOREL_TEST_BUNDLE,
+                               root / "a" / "b" / "QvoVantorel.ofx.bundle");
+  const std::string path = "/nonexistent/folder:" + root.string();
+  setenv("OFX_PLUGIN_PATH", path.c_str(), 1);
+  std::string error;
+  auto module = ofxhost::Module::find("QvoVantorel.ofx.bundle", &error);
+  fs::remove_all(root);
+  ASSERT_TRUE(module) << error;
+  EXPECT_EQ(module->numberOfPlugins(), 1);
+  EXPECT_STREQ(module->plugin(0)->pluginIdentifier, "com.Qvo.Vantorel.R108");
+}
+
+TEST_F(PluginPath, ReportsWhatItCouldNotFind) {
+  setenv("OFX_PLUGIN_PATH", "/nonexistent/a:/nonexistent/b", 1);
+  std::string error;
+  EXPECT_FALSE(ofxhost::Module::find("QvoVantorel.ofx.bundle", &error));
+  EXPECT_NE(error.find("QvoVantorel.ofx.bundle"), std::string::npos) << error;
+  error.clear();
+  EXPECT_FALSE(ofxhost::Module::load("/nonexistent/X.ofx.bundle", &error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST(PropertySuite, TypedValuesDimensionsAndErrors) {
+  Host host;
+  host.faults.acceptNonStandardNames = true;
+  const OfxPropertySuiteV1 *p = ofxhost::propertySuite();
+  ofxhost::PropertySet set(&host, "set");
+  const OfxPropertySetHandle h = set.handle();
+  EXPECT_EQ(p->propSetInt(h, "OfxImagePropRowBytes", 0, -64), kOfxStatOK);
+  EXPECT_EQ(p->propSetInt(h, "OfxImagePropRowBytes", 2, 1),
+            kOfxStatErrBadIndex);
+  EXPECT_EQ(p->propSetDouble(h, "OfxImagePropRowBytes", 0, 1.0),
+            kOfxStatErrValue);
+  const int bounds[4] = {-5, -6, 7, 8};
+  EXPECT_EQ(p->propSetIntN(h, "OfxImagePropBounds", 4, bounds), kOfxStatOK);
+  int dimension = -1;
+  EXPECT_EQ(p->propGetDimension(h, "OfxImagePropBounds", &dimension),
+            kOfxStatOK);
+  EXPECT_EQ(dimension, 4);
+  int got[4] = {};
+  EXPECT_EQ(p->propGetIntN(h, "OfxImagePropBounds", 4, got), kOfxStatOK);
+  EXPECT_EQ(std::vector<int>(got, got + 4),
+            std::vector<int>(bounds, bounds + 4));
+  int value = 99;
+  EXPECT_EQ(p->propGetInt(h, "OfxImagePropBounds", 4, &value),
+            kOfxStatErrBadIndex);
+  EXPECT_EQ(p->propGetInt(h, "OfxPropTime", 0, &value), kOfxStatErrUnknown);
+  EXPECT_EQ(value, 99);
+  char *text = nullptr;
+  EXPECT_EQ(p->propSetString(h, "OfxPropLabel", 0, "a"), kOfxStatOK);
+  EXPECT_EQ(p->propGetString(h, "OfxPropLabel", 0, &text), kOfxStatOK);
+  EXPECT_STREQ(text, "a");
+  EXPECT_EQ(p->propGetInt(nullptr, "OfxPropLabel", 0, &value),
+            kOfxStatErrBadHandle);
+}
+
+TEST(PropertySuite, StrictHostRefusesNonStandardNamesButLogsThem) {
+  Host host;
+  const OfxPropertySuiteV1 *p = ofxhost::propertySuite();
+  ofxhost::PropertySet set(&host, "set");
+  EXPECT_EQ(p->propSetString(set.handle(), "OfxParamPropLabel", 0, "x"),
+            kOfxStatErrUnknown);
+  EXPECT_FALSE(set.has("OfxParamPropLabel"));
+  const auto calls = host.calls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].name, "OfxParamPropLabel");
+  EXPECT_EQ(calls[0].status, kOfxStatErrUnknown);
+  for (const char *name :
+       {"OfxParamPropLabel", "OfxParamPropShortLabel",
+        "OfxImageClipPropSupportedComponents",
+        "OfxImageClipPropSupportedPixelDepths", "OfxImagePropPixelDepth"}) {
+    EXPECT_FALSE(ofxhost::isStandardPropertyName(name)) << name;
+  }
+  for (const char *name :
+       {"OfxPropLabel", "OfxPropShortLabel", "OfxImageEffectPropPixelDepth",
+        "OfxImageEffectPropSupportsTiles", "OfxImagePropRowBytes"}) {
+    EXPECT_TRUE(ofxhost::isStandardPropertyName(name)) << name;
+  }
+}
+
+TEST(Statuses, HaveTheirStandardNames) {
+  EXPECT_EQ(ofxhost::statusName(kOfxStatOK), "kOfxStatOK");
+  EXPECT_EQ(ofxhost::statusName(kOfxStatFailed), "kOfxStatFailed");
+  EXPECT_EQ(ofxhost::statusName(kOfxStatErrMissingHostFeature),
+            "kOfxStatErrMissingHostFeature");
+  EXPECT_EQ(ofxhost::statusName(kOfxStatReplyDefault), "kOfxStatReplyDefault");
+}
+
+} // namespace
+} // namespace vt

@@ -1,0 +1,122 @@
+#include "commands.h"
+
+#include <cstdio>
+
+namespace vantorel {
+
+namespace {
+
+const OptionSpec kBundle = {"--bundle", true};
+const OptionSpec kSet = {"--set", true};
+const OptionSpec kSize = {"--size", true};
+const OptionSpec kDepth = {"--depth", true};
+const OptionSpec kFrames = {"--frames", true};
+const OptionSpec kCalls = {"--calls", false};
+
+const std::string kBundleHelp =
+    "  --bundle PATH       the plug-in bundle (default: the one this build "
+    "made,\n"
+    "                      else QvoVantorel.ofx.bundle found through "
+    "OFX_PLUGIN_PATH)\n";
+const std::string kSetHelp =
+    "  --set NAME=VALUE    set a parameter by the name the plug-in declares "
+    "(repeatable);\n"
+    "                      switches take 0, 1, on, off, true or false, "
+    "numbers must\n"
+    "                      lie in the declared range\n";
+
+const std::string kDescribeHelp =
+    "  --calls             also print every suite call the plug-in made\n" +
+    kBundleHelp;
+const std::string kRenderHelp =
+    "  IN, OUT             image files (EXR, DPX, TIFF, PNG, JPEG, ...); OUT's "
+    "extension\n"
+    "                      picks its format. With --frames both hold a frame "
+    "pattern,\n"
+    "                      #### or %04d, and the frame number is the render "
+    "time\n"
+    "  --frames FIRST-LAST the frames of a sequence\n"
+    "  --depth byte|float  render at this depth (default: float for half, "
+    "float and\n"
+    "                      16-bit files, byte for 8-bit files)\n" +
+    kSetHelp + kBundleHelp;
+const std::string kChartHelp =
+    "  --size WxH          chart size (default 1280x720)\n"
+    "  --depth byte|float  chart depth (default: float for .exr, .pfm and "
+    ".hdr, else\n"
+    "                      byte)\n" +
+    kSetHelp + kBundleHelp;
+const std::string kGalleryHelp =
+    "  --size WxH          size of the chart in each tile (default 310x174, "
+    "a sheet\n"
+    "                      1280 pixels wide)\n" +
+    kBundleHelp;
+
+} // namespace
+
+const std::vector<Command> &commands() {
+  static const std::vector<Command> table = {
+      {"describe",
+       "[--bundle PATH] [--calls]",
+       "load the plug-in and print its description: plug-in record, effect "
+       "properties, clips and parameters",
+       kDescribeHelp.c_str(),
+       {kBundle, kCalls},
+       runDescribe},
+      {"render",
+       "IN OUT [--frames FIRST-LAST] [--depth byte|float] "
+       "[--set NAME=VALUE]...",
+       "render an image file, or a sequence of them, through the plug-in",
+       kRenderHelp.c_str(),
+       {kBundle, kSet, kDepth, kFrames},
+       runRender},
+      {"chart",
+       "OUT [--size WxH] [--depth byte|float] [--set NAME=VALUE]...",
+       "render the built-in test chart through the plug-in with every aid "
+       "switched on (--set overrides) and print the output path",
+       kChartHelp.c_str(),
+       {kBundle, kSet, kSize, kDepth},
+       runChart},
+      {"gallery",
+       "OUT [--size WxH]",
+       "render the chart under each aid on its own and all together, as "
+       "one captioned contact sheet, and print the output path",
+       kGalleryHelp.c_str(),
+       {kBundle, kSize},
+       runGallery},
+  };
+  return table;
+}
+
+const Command *findCommand(const std::string &name) {
+  for (const Command &c : commands())
+    if (name == c.name)
+      return &c;
+  return nullptr;
+}
+
+void printUsage(std::FILE *out) {
+  std::fprintf(out, "usage: vantorel COMMAND [OPTIONS]\n"
+                    "       vantorel COMMAND --help\n\ncommands:\n");
+  for (const Command &c : commands())
+    std::fprintf(out, "  %s %s\n      %s\n", c.name, c.arguments, c.summary);
+}
+
+void printCommandHelp(const Command &command, std::FILE *out) {
+  std::fprintf(out, "usage: vantorel %s %s\n\n%s\n\noptions:\n%s", command.name,
+               command.arguments, command.summary, command.options);
+}
+
+int usageError(const char *command, const std::string &message) {
+  std::fprintf(stderr, "vantorel: %s\n", message.c_str());
+  const Command *c = command ? findCommand(command) : nullptr;
+  if (c)
+    std::fprintf(stderr, "usage: vantorel %s %s  (see vantorel %s --help)\n",
+                 c->name, c->arguments, c->name);
+  else
+    std::fprintf(stderr, "usage: vantorel COMMAND [OPTIONS]  (see vantorel "
+                         "--help)\n");
+  return kExitUsage;
+}
+
+} // namespace vantorel

@@ -1,0 +1,48 @@
+// The subcommands of vantorel and the table that lists them.
+#pragma once
+
+#include "cli.h"
+#include "frame.h"
+#include "sequence.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantorel {
+
+struct Command {
+  const char *name;
+  const char *arguments; // the usage line after the name
+  const char *summary;
+  const char *options; // one line per option, for --help
+  std::vector<OptionSpec> accepted;
+  int (*run)(const ParsedArgs &args);
+};
+
+const std::vector<Command> &commands();
+const Command *findCommand(const std::string &name);
+
+// Prints the overview of every command, or one command's help.
+void printUsage(std::FILE *out);
+void printCommandHelp(const Command &command, std::FILE *out);
+
+// Prints "vantorel: MESSAGE" and the command's usage line on standard
+// error; returns kExitUsage.
+int usageError(const char *command, const std::string &message);
+
+int runDescribe(const ParsedArgs &args);
+int runRender(const ParsedArgs &args);
+int runChart(const ParsedArgs &args);
+int runGallery(const ParsedArgs &args);
+
+class Session;
+
+// One frame of vantorel render: reads job.in (at `depth` when given),
+// renders it at job.time and writes job.out; *frame holds the result.
+// False with *error, and nothing written, when any step fails.
+bool renderFile(Session &session, const FrameJob &job,
+                const std::optional<Depth> &depth, Frame *frame,
+                std::string *error);
+
+} // namespace vantorel

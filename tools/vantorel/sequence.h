@@ -1,0 +1,41 @@
+// Frame sequences: a frame pattern in a file name ("####" or "%04d") and
+// the --frames range.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vantorel {
+
+struct FramePattern {
+  bool present = false;
+  std::string prefix, suffix; // around the pattern
+  int digits = 1;             // zero-padded to at least this many digits
+};
+
+// Finds the last "%0Nd", "%d" or run of '#' (N of them) in `path`.
+FramePattern findFramePattern(const std::string &path);
+
+// The path of frame `frame` (the whole path when there is no pattern).
+std::string framePath(const FramePattern &pattern, const std::string &path,
+                      int frame);
+
+// "A-B" with 0 <= A <= B, or a single frame "A".
+bool parseFrameRange(const std::string &text, int *first, int *last,
+                     std::string *error);
+
+// One frame of a render: read `in`, render at `time`, write `out`.
+struct FrameJob {
+  std::string in, out;
+  int time = 0;
+};
+
+// The frames to render from IN, OUT and the --frames text (empty when not
+// given): one frame at time 0 when neither path holds a pattern, else one
+// per frame of the range, both paths with a pattern. False with *error
+// when the pattern and the range do not go together.
+bool planFrames(const std::string &in, const std::string &out,
+                const std::string &frames, std::vector<FrameJob> *jobs,
+                std::string *error);
+
+} // namespace vantorel

@@ -1,0 +1,128 @@
+#include "session.h"
+
+#include "ofx_names.h"
+
+#include <cstring>
+#include <filesystem>
+
+namespace vantorel {
+
+const char kBundleName[] = "QvoVantorel.ofx.bundle";
+
+std::unique_ptr<ofxhost::Module> loadModule(const std::string &bundle,
+                                            std::string *error) {
+  using ofxhost::Module;
+  if (!bundle.empty())
+    return Module::load(bundle, error);
+  std::error_code ec;
+  const std::string built = VANTOREL_BUNDLE_DIR;
+  if (std::filesystem::exists(Module::binaryPathOf(built), ec))
+    return Module::load(built, error);
+  return Module::find(kBundleName, error);
+}
+
+bool actionSucceeded(OfxStatus status) {
+  return status == kOfxStatOK || status == kOfxStatReplyDefault;
+}
+
+namespace {
+
+bool check(const char *action, OfxStatus status, std::string *error) {
+  if (actionSucceeded(status))
+    return true;
+  *error = std::string("the plug-in answered ") + action + " with " +
+           ofxhost::statusName(status);
+  return false;
+}
+
+void copyRows(const Frame &frame, const ofxhost::Image &image) {
+  for (int y = 0; y < frame.height; ++y)
+    std::memcpy(image.byteAt(0, y), frame.row(y), frame.rowBytes());
+}
+
+void copyRows(const ofxhost::Image &image, Frame &frame) {
+  for (int y = 0; y < frame.height; ++y)
+    std::memcpy(frame.row(y), image.byteAt(0, y), frame.rowBytes());
+}
+
+} // namespace
+
+std::unique_ptr<Session> Session::open(const std::string &bundle,
+                                       std::string *error) {
+  std::unique_ptr<Session> session(new Session);
+  session->module_ = loadModule(bundle, error);
+  if (!session->module_)
+    return nullptr;
+  if (session->module_->numberOfPlugins() < 1 ||
+      !(session->plugin_ = session->module_->plugin(0))) {
+    *error = session->module_->path() + " holds no plug-in";
+    return nullptr;
+  }
+  ofxhost::Host &host = session->host_;
+  OfxPlugin *plugin = session->plugin_;
+  host.logging = false;
+  host.bind(plugin);
+  OfxStatus status = host.action(plugin, kOfxActionLoad, nullptr);
+  if (!check(kOfxActionLoad, status, error))
+    return nullptr;
+  host.describe(plugin, &status);
+  if (!check(kOfxActionDescribe, status, error))
+    return nullptr;
+  ofxhost::Effect *descriptor =
+      host.describeInContext(plugin, kOfxImageEffectContextFilter, &status);
+  if (!check(kOfxImageEffectActionDescribeInContext, status, error))
+    return nullptr;
+  session->instance_ = host.createInstance(plugin, descriptor, &status);
+  if (!check(kOfxActionCreateInstance, status, error))
+    return nullptr;
+  session->params_ = declaredParams(*session->instance_);
+  return session;
+}
+
+Session::~Session() {
+  if (instance_)
+    host_.action(plugin_, kOfxActionDestroyInstance, instance_->handle());
+  if (plugin_)
+    host_.action(plugin_, kOfxActionUnload, nullptr);
+}
+
+void Session::set(const Setting &setting) {
+  host_.setParam(instance_, setting.name, setting.value);
+}
+
+bool Session::setAll(const std::vector<std::string> &texts,
+                     std::string *error) {
+  for (const std::string &text : texts) {
+    Setting setting;
+    if (!parseSetting(text, params_, &setting, error))
+      return false;
+    set(setting);
+  }
+  return true;
+}
+
+void Session::resetParams() {
+  for (const ParamInfo &param : params_)
+    set({param.name, param.defaultValue});
+}
+
+bool Session::render(Frame &frame, double time, std::string *error) {
+  ofxhost::ImageSpec spec;
+  spec.depth = frame.depth;
+  spec.bounds = {0, 0, frame.width, frame.height};
+  auto source = host_.attachImage(instance_, "Source", spec);
+  auto output = host_.attachImage(instance_, "Output", spec);
+  copyRows(frame, *source);
+  ofxhost::Host::RenderArgs args;
+  args.time = time;
+  args.window = spec.bounds;
+  const OfxStatus status = host_.render(plugin_, instance_, args);
+  if (status != kOfxStatOK) {
+    *error = "the plug-in failed to render: " + ofxhost::statusName(status);
+    return false;
+  }
+  copyRows(*output, frame);
+  return true;
+}
+
+} // namespace vantorel
