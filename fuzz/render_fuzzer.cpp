@@ -173,8 +173,8 @@ std::optional<std::string> depthName(FuzzedDataProvider &in) {
     return std::string(kOfxBitDepthByte);
   case 2:
     return std::string(kOfxBitDepthFloat);
-  default:
-    return in.ConsumeRandomLengthString(24);
+  default: // the host hands over a C string: up to the first NUL
+    return std::string(in.ConsumeRandomLengthString(24).c_str());
   }
 }
 
