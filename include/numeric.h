@@ -18,13 +18,20 @@ static inline float lerp(float a, float b, float t) {
   return step + a;
 }
 
-// BT.709 luma: ((r * 0.2126) + (g * 0.7152)) + (b * 0.0722).
-static inline float lumaOf(float r, float g, float b) {
-  const float red = r * 0.2126f;
-  const float green = g * 0.7152f;
-  const float blue = b * 0.0722f;
+// BT.709 luma weights, as 32-bit floats.
+static const float kLumaRed = 0.2126f;
+static const float kLumaGreen = 0.7152f;
+static const float kLumaBlue = 0.0722f;
+
+// The sum of the three weighted terms of a luma, red and green first.
+static inline float lumaFromTerms(float red, float green, float blue) {
   const float redGreen = red + green;
   return redGreen + blue;
+}
+
+// BT.709 luma: ((r * 0.2126) + (g * 0.7152)) + (b * 0.0722).
+static inline float lumaOf(float r, float g, float b) {
+  return lumaFromTerms(r * kLumaRed, g * kLumaGreen, b * kLumaBlue);
 }
 
 // Drops the fraction of a double, toward zero. Values beyond the 32-bit

@@ -2,6 +2,7 @@
 // picture analysis, the guides, the reference bands, then the bars.
 #include "overlays.h"
 #include "numeric.h"
+#include "stage_rules.h"
 
 static void setColour(WorkPixel *p, float r, float g, float b) {
   p->r = r;
@@ -11,31 +12,15 @@ static void setColour(WorkPixel *p, float r, float g, float b) {
 
 static void paintWhite(WorkPixel *p) { setColour(p, 1.0f, 1.0f, 1.0f); }
 
-static int64_t distance(int32_t a, int32_t b) {
-  const int64_t d = (int64_t)a - (int64_t)b;
-  return d < 0 ? -d : d;
-}
-
 static void falseColour(WorkPixel *p) {
   const float luma = lumaOf(p->r, p->g, p->b);
-  if (luma < 0.05f) {
-    setColour(p, 0.5f, 0.0f, 0.5f);
-  } else if (luma < 0.1f) {
-    setColour(p, 0.0f, 0.0f, 1.0f);
-  } else if (0.4f <= luma && luma <= 0.45f) {
-    setColour(p, 0.0f, 1.0f, 0.0f);
-  } else if (0.52f <= luma && luma <= 0.58f) {
-    setColour(p, 1.0f, 0.4f, 0.6f);
-  } else if (luma > 0.95f) {
-    setColour(p, 1.0f, 0.0f, 0.0f);
-  } else {
+  const int band = falseColourBand(luma);
+  if (band == kGreyBand) {
     setColour(p, luma, luma, luma);
+  } else {
+    const Colour &c = kFalseColour.colours[band];
+    setColour(p, c.r, c.g, c.b);
   }
-}
-
-static float legalized(float c) {
-  const float scaled = c * 0.85882354f;
-  return 0.0627451f + scaled;
 }
 
 static void legalize(WorkPixel *p) {
@@ -44,16 +29,11 @@ static void legalize(WorkPixel *p) {
 
 static bool onGuide(int32_t x, int32_t y, const int32_t columns[2],
                     const int32_t rows[2]) {
-  return x == columns[0] || x == columns[1] || y == rows[0] || y == rows[1];
+  return isGuideLine(x, columns) || isGuideLine(y, rows);
 }
 
 static bool onCrosshair(int32_t x, int32_t y, const OverlayGeometry *g) {
-  return (x == g->centreColumn && distance(y, g->centreRow) < crosshairReach) ||
-         (y == g->centreRow && distance(x, g->centreColumn) < crosshairReach);
-}
-
-static bool inBand(int32_t y, int32_t start, int32_t thickness) {
-  return (int64_t)start <= y && (int64_t)y < (int64_t)start + thickness;
+  return onCrosshairColumn(x, y, g) || onCrosshairRow(x, y, g);
 }
 
 // The fraction of the way along a half of the line, from `from` toward
@@ -87,14 +67,10 @@ static void skinPatch(WorkPixel *p, int32_t x, const OverlayGeometry *g,
 static void skinBand(WorkPixel *p, int32_t x, int32_t y,
                      const RenderParams *params, const OverlayGeometry *g,
                      const ReferenceColours *c) {
-  bool patch = params->ShowSkinTonePatches != 0;
-  if (params->ShowSkinToneLine && patch) {
-    patch = g->patchRowsStart <= y && y < g->patchRowsEnd;
-  }
   if (params->ShowSkinToneLine) {
     skinLine(p, x, g, c);
   }
-  if (patch) {
+  if (patchesCoverRow(y, params, g)) {
     skinPatch(p, x, g, c);
   }
 }
@@ -124,14 +100,14 @@ void applyOverlays(WorkPixel *pixel, int32_t x, int32_t y,
   if (params->GuideCrosshair && onCrosshair(x, y, g)) {
     paintWhite(pixel);
   }
-  if (inBand(y, g->skinBandStart, g->bandThickness)) {
+  if (inSkinBand(y, g)) {
     skinBand(pixel, x, y, params, g, colours);
   }
-  if (params->ShowMiddleGray && inBand(y, g->grayBandStart, g->bandThickness)) {
+  if (grayBandCoversRow(y, params, g)) {
     setColour(pixel, 0.5f, 0.5f, 0.5f);
     pixel->a = 1.0f;
   }
-  if (y < g->cropLow || y > g->cropHigh) {
+  if (isBarRow(y, g)) {
     letterbox(pixel, params->CropOpacity);
   }
 }

@@ -1,0 +1,61 @@
+// Kernels for runs: stretches of one row inside the source whose pixels all
+// take the same path through the stages (the picture analysis, then the
+// bars when the row is a bar row). A kernel reads `count` pixels from
+// `source` and writes them to `output`.
+#ifndef VANTOREL_ROW_KERNELS_H
+#define VANTOREL_ROW_KERNELS_H
+
+#include "stage_rules.h"
+#include "vantorel_types.h"
+
+// The weighted luma terms of each byte value: a channel byte's float value
+// times its luma weight, rounded as the luma rule rounds it.
+typedef struct LumaTerms {
+  float red[256], green[256], blue[256];
+} LumaTerms;
+
+// Everything about a run besides its pixels, for rows with or without
+// bars, taken once a frame from the stages themselves.
+typedef struct RunLook {
+  bool bar;        // colours are multiplied by barFactor
+  bool opaque;     // alpha becomes 1; otherwise it passes through
+  float barFactor; // meaningful in bar rows
+  // 8-bit pixels, red in the low byte:
+  uint8_t channel[256]; // R, G or B byte after the analysis stage and bars
+  uint32_t bandBytes[kFalseColourBands]; // stored band colours, alpha 0
+  uint32_t whiteBytes;                   // a stored guide pixel, alpha 0
+  const LumaTerms *luma;
+  // float pixels (alpha unused):
+  WorkPixel bandColours[kFalseColourBands];
+  WorkPixel white;
+} RunLook;
+
+typedef struct RowKernels {
+  // R, G and B through look->channel.
+  void (*bytesByTable)(const uint8_t *source, uint8_t *output, int64_t count,
+                       const RunLook *look);
+  void (*bytesFalseColour)(const uint8_t *source, uint8_t *output,
+                           int64_t count, const RunLook *look);
+  // Optionally legalized, then the bars.
+  void (*floatsAnalysed)(const uint8_t *source, uint8_t *output, int64_t count,
+                         const RunLook *look, bool legalize);
+  // Stops before the first pixel whose luma is NaN (its bits depend on
+  // which NaN the sums meet first) and answers how many it drew.
+  int64_t (*floatsFalseColour)(const uint8_t *source, uint8_t *output,
+                               int64_t count, const RunLook *look);
+} RowKernels;
+
+// Kernels in plain C++, for any machine.
+RowKernels portableKernels(void);
+
+// Kernels for x86-64 processors with AVX-512 (F, BW and VBMI). False, and
+// `kernels` untouched, where this machine or build cannot run them.
+bool chooseAvx512Kernels(RowKernels *kernels);
+
+// Guide pixels: white, then the bars.
+void bytesWhite(const uint8_t *source, uint8_t *output, int64_t count,
+                const RunLook *look);
+void floatsWhite(const uint8_t *source, uint8_t *output, int64_t count,
+                 const RunLook *look);
+
+#endif

@@ -1,0 +1,356 @@
+// Drawing the render window a row at a time. The stages depend on a pixel's
+// position only through a few per-frame rows and columns, so each row is
+// classified once:
+// - a row the reference bands cover comes out the same whatever the
+//   picture, so the first row of each kind (with or without bars) is drawn
+//   pixel by pixel and later ones are copies of it;
+// - any other row is cut at the guide columns into runs of pixels that
+//   share one treatment, each drawn by a run kernel;
+// - pixels outside the source, and bar rows whose bar factor is NaN, go
+//   pixel by pixel.
+// The per-frame tables the kernels use are taken from the stages
+// themselves, run on single pixels.
+#include "frame.h"
+#include "overlays.h"
+#include "pixels.h"
+#include "row_kernels.h"
+#include "stage_rules.h"
+
+#include <string.h>
+
+typedef enum Analysis {
+  kAnalysisNone,
+  kAnalysisLegalize,
+  kAnalysisFalseColour
+} Analysis;
+
+typedef enum BandKind {
+  kNoBand,
+  kGrayBand,
+  kSkinLine,
+  kSkinPatches,
+  kBandKinds
+} BandKind;
+
+typedef struct RowRenderer {
+  const ImageView *source;
+  const ImageView *output;
+  OfxRectI window;
+  const FrameContext *frame;
+  int pixelSize;
+  Analysis analysis;
+  RowKernels kernels;
+  LumaTerms luma;
+  RunLook looks[2]; // rows without and with bars
+  // The first row drawn of each band kind, without and with bars.
+  bool bandDrawn[kBandKinds][2];
+  int32_t bandRow[kBandKinds][2];
+} RowRenderer;
+
+// ---------------------------------------------------------------- tables
+
+typedef struct StagesOnOnePixel {
+  bool barRow;
+  bool guide;
+  bool analyse;
+} StagesOnOnePixel;
+
+// Runs the stages on one pixel placed where no band reaches it, a guide
+// and the bars only when asked, and the picture analysis only when asked.
+static WorkPixel throughStages(WorkPixel pixel, const FrameContext *frame,
+                               StagesOnOnePixel where) {
+  RenderParams params = frame->params;
+  params.ShowSkinTonePatches = params.ShowSkinToneLine = 0;
+  params.ShowMiddleGray = 0;
+  params.GuideGolden = params.GuideCrosshair = 0;
+  params.GuideThirds = where.guide;
+  if (!where.analyse) {
+    params.FalseColorMode = params.LegalizeLevels = 0;
+  }
+  OverlayGeometry g = frame->geometry;
+  g.thirdColumns[0] = g.thirdColumns[1] = 0;
+  g.thirdRows[0] = g.thirdRows[1] = 0;
+  g.cropLow = where.barRow ? 1 : 0;
+  g.cropHigh = INT32_MAX;
+  applyOverlays(&pixel, 0, 0, &params, &g, &frame->colours);
+  return pixel;
+}
+
+static uint32_t storedColour(WorkPixel p) {
+  p.a = 0.0f;
+  uint8_t bytes[4];
+  BytePixels::store(bytes, p);
+  return bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16;
+}
+
+static void fillChannelTable(RunLook *look, const FrameContext *frame,
+                             StagesOnOnePixel where) {
+  for (int b = 0; b < 256; ++b) {
+    const uint8_t grey[4] = {(uint8_t)b, (uint8_t)b, (uint8_t)b, 0};
+    const WorkPixel out = throughStages(BytePixels::load(grey), frame, where);
+    look->channel[b] = (uint8_t)storedColour(out);
+  }
+}
+
+static void fillLook(RunLook *look, const FrameContext *frame,
+                     const LumaTerms *luma, bool barRow) {
+  const StagesOnOnePixel plain = {barRow, false, false};
+  const StagesOnOnePixel analysed = {barRow, false, true};
+  const StagesOnOnePixel guide = {barRow, true, true};
+  const WorkPixel one = {1.0f, 1.0f, 1.0f, 1.0f};
+  const WorkPixel clear = {0.0f, 0.0f, 0.0f, 0.0f};
+  look->bar = barRow;
+  look->barFactor = throughStages(one, frame, plain).r;
+  look->opaque = throughStages(clear, frame, plain).a == 1.0f;
+  look->luma = luma;
+  fillChannelTable(look, frame, analysed);
+  for (int band = 0; band < kFalseColourBands; ++band) {
+    const Colour &c = kFalseColour.colours[band];
+    const WorkPixel p = {c.r, c.g, c.b, 0.0f};
+    look->bandColours[band] = throughStages(p, frame, plain);
+    look->bandBytes[band] = storedColour(look->bandColours[band]);
+  }
+  look->white = throughStages(clear, frame, guide);
+  look->whiteBytes = storedColour(look->white);
+}
+
+static void fillLumaTerms(LumaTerms *terms) {
+  for (int b = 0; b < 256; ++b) {
+    const uint8_t grey[4] = {(uint8_t)b, (uint8_t)b, (uint8_t)b, 0};
+    const float v = BytePixels::load(grey).r;
+    terms->red[b] = v * kLumaRed;
+    terms->green[b] = v * kLumaGreen;
+    terms->blue[b] = v * kLumaBlue;
+  }
+}
+
+// False colour replaces the picture; legalize applies only without it.
+static Analysis analysisOf(const RenderParams *params) {
+  if (params->FalseColorMode) {
+    return kAnalysisFalseColour;
+  }
+  return params->LegalizeLevels ? kAnalysisLegalize : kAnalysisNone;
+}
+
+static void prepare(RowRenderer *r, const FrameContext *frame) {
+  r->frame = frame;
+  r->pixelSize = pixelSizeOf(frame);
+  r->analysis = analysisOf(&frame->params);
+  r->kernels = portableKernels();
+#if !defined(VANTOREL_PORTABLE_KERNELS)
+  chooseAvx512Kernels(&r->kernels);
+#endif
+  if (!frame->floatPixels && r->analysis == kAnalysisFalseColour) {
+    fillLumaTerms(&r->luma);
+  }
+  fillLook(&r->looks[0], frame, &r->luma, false);
+  fillLook(&r->looks[1], frame, &r->luma, true);
+  memset(r->bandDrawn, 0, sizeof r->bandDrawn);
+}
+
+// ---------------------------------------------------------------- runs
+
+static const uint8_t *sourceAt(const RowRenderer *r, int64_t x, int32_t y) {
+  return pixelAddress(r->source, (int32_t)x, y, r->pixelSize);
+}
+
+static uint8_t *outputAt(const RowRenderer *r, int64_t x, int32_t y) {
+  return pixelAddress(r->output, (int32_t)x, y, r->pixelSize);
+}
+
+static void drawPixels(const RowRenderer *r, int32_t y, int64_t x1,
+                       int64_t x2) {
+  if (x1 < x2) {
+    renderPixelByPixel(r->source, r->output, y, (int32_t)x1, (int32_t)x2,
+                       r->frame);
+  }
+}
+
+static void drawFloatFalseColour(const RowRenderer *r, int32_t y, int64_t x1,
+                                 int64_t x2, const RunLook *look) {
+  int64_t x = x1;
+  while (x < x2) {
+    x += r->kernels.floatsFalseColour(sourceAt(r, x, y), outputAt(r, x, y),
+                                      x2 - x, look);
+    if (x < x2) {
+      drawPixels(r, y, x, x + 1);
+      ++x;
+    }
+  }
+}
+
+// Pixels x1 <= x < x2 of row y, all inside the source and off the guides.
+static void drawAnalysedRun(const RowRenderer *r, int32_t y, int64_t x1,
+                            int64_t x2, const RunLook *look) {
+  if (x1 >= x2) {
+    return;
+  }
+  const uint8_t *source = sourceAt(r, x1, y);
+  uint8_t *output = outputAt(r, x1, y);
+  const int64_t count = x2 - x1;
+  if (r->analysis == kAnalysisNone && !look->bar) {
+    memmove(output, source, (size_t)(count * r->pixelSize));
+  } else if (r->frame->floatPixels) {
+    if (r->analysis == kAnalysisFalseColour) {
+      drawFloatFalseColour(r, y, x1, x2, look);
+    } else {
+      r->kernels.floatsAnalysed(source, output, count, look,
+                                r->analysis == kAnalysisLegalize);
+    }
+  } else if (r->analysis == kAnalysisFalseColour) {
+    r->kernels.bytesFalseColour(source, output, count, look);
+  } else {
+    r->kernels.bytesByTable(source, output, count, look);
+  }
+}
+
+static void drawWhiteRun(const RowRenderer *r, int32_t y, int64_t x1,
+                         int64_t x2, const RunLook *look) {
+  if (x1 >= x2) {
+    return;
+  }
+  if (r->frame->floatPixels) {
+    floatsWhite(sourceAt(r, x1, y), outputAt(r, x1, y), x2 - x1, look);
+  } else {
+    bytesWhite(sourceAt(r, x1, y), outputAt(r, x1, y), x2 - x1, look);
+  }
+}
+
+// ---------------------------------------------------------------- guides
+
+typedef struct Span {
+  int64_t from, to;
+} Span;
+
+enum { kMostGuideSpans = 6 };
+
+static int addColumn(Span *spans, int n, int32_t x) {
+  spans[n].from = x;
+  spans[n].to = (int64_t)x + 1;
+  return n + 1;
+}
+
+// The guide pixels of a row that is not a guide row, in column order.
+static int guideSpans(int32_t y, const FrameContext *frame, Span *spans) {
+  const RenderParams *p = &frame->params;
+  const OverlayGeometry *g = &frame->geometry;
+  int n = 0;
+  if (p->GuideThirds) {
+    n = addColumn(spans, n, g->thirdColumns[0]);
+    n = addColumn(spans, n, g->thirdColumns[1]);
+  }
+  if (p->GuideGolden) {
+    n = addColumn(spans, n, g->goldenColumns[0]);
+    n = addColumn(spans, n, g->goldenColumns[1]);
+  }
+  if (p->GuideCrosshair && onCrosshairColumn(g->centreColumn, y, g)) {
+    n = addColumn(spans, n, g->centreColumn);
+  }
+  if (p->GuideCrosshair && onCrosshairRow(g->centreColumn, y, g)) {
+    spans[n].from = (int64_t)g->centreColumn - (crosshairReach - 1);
+    spans[n].to = (int64_t)g->centreColumn + crosshairReach;
+    ++n;
+  }
+  for (int i = 1; i < n; ++i) {
+    for (int j = i; j > 0 && spans[j].from < spans[j - 1].from; --j) {
+      const Span t = spans[j];
+      spans[j] = spans[j - 1];
+      spans[j - 1] = t;
+    }
+  }
+  return n;
+}
+
+static bool isGuideRow(int32_t y, const FrameContext *frame) {
+  const RenderParams *p = &frame->params;
+  const OverlayGeometry *g = &frame->geometry;
+  return (p->GuideThirds && isGuideLine(y, g->thirdRows)) ||
+         (p->GuideGolden && isGuideLine(y, g->goldenRows));
+}
+
+// Pixels x1 <= x < x2 of row y, all inside the source.
+static void drawInside(const RowRenderer *r, int32_t y, int64_t x1, int64_t x2,
+                       const RunLook *look) {
+  if (isGuideRow(y, r->frame)) {
+    drawWhiteRun(r, y, x1, x2, look);
+    return;
+  }
+  Span spans[kMostGuideSpans];
+  const int n = guideSpans(y, r->frame, spans);
+  int64_t x = x1;
+  for (int i = 0; i < n && x < x2; ++i) {
+    const int64_t from = spans[i].from > x ? spans[i].from : x;
+    const int64_t to = spans[i].to < x2 ? spans[i].to : x2;
+    if (from < to) {
+      drawAnalysedRun(r, y, x, from, look);
+      drawWhiteRun(r, y, from, to, look);
+      x = to;
+    }
+  }
+  drawAnalysedRun(r, y, x, x2, look);
+}
+
+// ---------------------------------------------------------------- rows
+
+static BandKind bandOfRow(int32_t y, const FrameContext *frame) {
+  const RenderParams *p = &frame->params;
+  const OverlayGeometry *g = &frame->geometry;
+  if (grayBandCoversRow(y, p, g)) {
+    return kGrayBand;
+  }
+  if (!inSkinBand(y, g)) {
+    return kNoBand;
+  }
+  if (patchesCoverRow(y, p, g)) {
+    return kSkinPatches;
+  }
+  return p->ShowSkinToneLine ? kSkinLine : kNoBand;
+}
+
+static void drawBandRow(RowRenderer *r, int32_t y, BandKind band, bool bar) {
+  const OfxRectI &w = r->window;
+  if (r->bandDrawn[band][bar]) {
+    const int32_t earlier = r->bandRow[band][bar];
+    memcpy(outputAt(r, w.x1, y), outputAt(r, w.x1, earlier),
+           (size_t)(spanOf(w.x1, w.x2) * r->pixelSize));
+    return;
+  }
+  drawPixels(r, y, w.x1, w.x2);
+  r->bandDrawn[band][bar] = true;
+  r->bandRow[band][bar] = y;
+}
+
+static void drawPictureRow(const RowRenderer *r, int32_t y, bool bar) {
+  const OfxRectI &w = r->window;
+  const OfxRectI &sb = r->source->bounds;
+  const RunLook *look = &r->looks[bar];
+  const int64_t x1 = w.x1 > sb.x1 ? w.x1 : sb.x1;
+  const int64_t x2 = w.x2 < sb.x2 ? w.x2 : sb.x2;
+  const bool rowInSource = sb.y1 <= y && y < sb.y2;
+  const bool nanBar = bar && look->barFactor != look->barFactor;
+  if (!rowInSource || nanBar || x1 >= x2) {
+    drawPixels(r, y, w.x1, w.x2);
+    return;
+  }
+  drawPixels(r, y, w.x1, x1);
+  drawInside(r, y, x1, x2, look);
+  drawPixels(r, y, x2, w.x2);
+}
+
+void renderWindowByRows(const ImageView *source, const ImageView *output,
+                        OfxRectI window, const FrameContext *frame) {
+  RowRenderer r;
+  r.source = source;
+  r.output = output;
+  r.window = window;
+  prepare(&r, frame);
+  for (int32_t y = window.y1; y < window.y2; ++y) {
+    const bool bar = isBarRow(y, &frame->geometry);
+    const BandKind band = bandOfRow(y, frame);
+    if (band != kNoBand) {
+      drawBandRow(&r, y, band, bar);
+    } else {
+      drawPictureRow(&r, y, bar);
+    }
+  }
+}

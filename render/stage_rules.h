@@ -1,0 +1,127 @@
+// What the overlay stages decide by: which rows and columns each overlay
+// covers, the false-colour scale and the legal-range squeeze. The per-pixel
+// stages and the row renderer both read these, so they cannot drift apart.
+#ifndef VANTOREL_STAGE_RULES_H
+#define VANTOREL_STAGE_RULES_H
+
+#include "vantorel_types.h"
+
+static inline int64_t distanceBetween(int32_t a, int32_t b) {
+  const int64_t d = (int64_t)a - (int64_t)b;
+  return d < 0 ? -d : d;
+}
+
+static inline bool inBand(int32_t y, int32_t start, int32_t thickness) {
+  return (int64_t)start <= y && (int64_t)y < (int64_t)start + thickness;
+}
+
+static inline bool inSkinBand(int32_t y, const OverlayGeometry *g) {
+  return inBand(y, g->skinBandStart, g->bandThickness);
+}
+
+// Within the skin band the patches cover every row, or only the middle
+// third when the line is on too.
+static inline bool patchesCoverRow(int32_t y, const RenderParams *params,
+                                   const OverlayGeometry *g) {
+  if (!params->ShowSkinTonePatches) {
+    return false;
+  }
+  return !params->ShowSkinToneLine ||
+         (g->patchRowsStart <= y && y < g->patchRowsEnd);
+}
+
+static inline bool grayBandCoversRow(int32_t y, const RenderParams *params,
+                                     const OverlayGeometry *g) {
+  return params->ShowMiddleGray &&
+         inBand(y, g->grayBandStart, g->bandThickness);
+}
+
+static inline bool isBarRow(int32_t y, const OverlayGeometry *g) {
+  return y < g->cropLow || y > g->cropHigh;
+}
+
+static inline bool isGuideLine(int32_t v, const int32_t lines[2]) {
+  return v == lines[0] || v == lines[1];
+}
+
+// The crosshair's vertical arm is the centre column within reach of the
+// centre row; its horizontal arm the centre row within reach of the centre
+// column.
+static inline bool onCrosshairColumn(int32_t x, int32_t y,
+                                     const OverlayGeometry *g) {
+  return x == g->centreColumn &&
+         distanceBetween(y, g->centreRow) < crosshairReach;
+}
+
+static inline bool onCrosshairRow(int32_t x, int32_t y,
+                                  const OverlayGeometry *g) {
+  return y == g->centreRow &&
+         distanceBetween(x, g->centreColumn) < crosshairReach;
+}
+
+// The false-colour scale: luma below purpleBelow is purple, below blueBelow
+// blue, within greenFrom..greenTo green, within pinkFrom..pinkTo pink, above
+// redAbove red, tested in that order; anything else stays grey.
+enum FalseColourBand {
+  kGreyBand = -1,
+  kPurpleBand,
+  kBlueBand,
+  kGreenBand,
+  kPinkBand,
+  kRedBand,
+  kFalseColourBands
+};
+
+typedef struct FalseColourScale {
+  float purpleBelow, blueBelow;
+  float greenFrom, greenTo;
+  float pinkFrom, pinkTo;
+  float redAbove;
+  Colour colours[kFalseColourBands]; // by FalseColourBand
+} FalseColourScale;
+
+static const FalseColourScale kFalseColour = {0.05f,
+                                              0.1f,
+                                              0.4f,
+                                              0.45f,
+                                              0.52f,
+                                              0.58f,
+                                              0.95f,
+                                              {{0.5f, 0.0f, 0.5f},
+                                               {0.0f, 0.0f, 1.0f},
+                                               {0.0f, 1.0f, 0.0f},
+                                               {1.0f, 0.4f, 0.6f},
+                                               {1.0f, 0.0f, 0.0f}}};
+
+// The band of a luma; a NaN luma falls in none and stays grey.
+static inline int falseColourBand(float luma) {
+  const FalseColourScale &s = kFalseColour;
+  if (luma < s.purpleBelow) {
+    return kPurpleBand;
+  }
+  if (luma < s.blueBelow) {
+    return kBlueBand;
+  }
+  if (s.greenFrom <= luma && luma <= s.greenTo) {
+    return kGreenBand;
+  }
+  if (s.pinkFrom <= luma && luma <= s.pinkTo) {
+    return kPinkBand;
+  }
+  if (luma > s.redAbove) {
+    return kRedBand;
+  }
+  return kGreyBand;
+}
+
+// The squeeze into the legal range: 16/255 + c * 219/255, the product
+// rounded first.
+static const float kLegalFloor = 0.0627451f;
+static const float kLegalSpan = 0.85882354f;
+
+static inline float legalized(float c) {
+  const float scaled = c * kLegalSpan;
+  return kLegalFloor + scaled;
+}
+
+#endif
