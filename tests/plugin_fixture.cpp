@@ -8,14 +8,18 @@
 namespace vt {
 
 std::unique_ptr<ofxhost::Module> loadFreshModule() {
+  return loadFreshModule(VANTOREL_TEST_BUNDLE);
+}
+
+std::unique_ptr<ofxhost::Module> loadFreshModule(const std::string &bundle) {
   namespace fs = std::filesystem;
   static std::atomic<int> counter{0};
-  const fs::path original = ofxhost::Module::binaryPathOf(VANTOREL_TEST_BUNDLE);
+  const fs::path original = ofxhost::Module::binaryPathOf(bundle);
   const fs::path dir =
       fs::temp_directory_path() / ("vantorel-test-" + std::to_string(getpid()) +
                                    "-" + std::to_string(counter++));
   fs::create_directories(dir);
-  const fs::path copy = dir / "QvoVantorel.ofx";
+  const fs::path copy = dir / original.filename();
   fs::copy_file(original, copy, fs::copy_options::overwrite_existing);
   std::string error;
   auto module = ofxhost::Module::load(copy.string(), &error);
@@ -45,11 +49,15 @@ std::string describeCall(const Call &call) {
   return s.str();
 }
 
-Effect *PluginTest::describeFilter(OfxStatus *status) {
+Effect *describeFilter(Host &host, OfxPlugin *plugin, OfxStatus *status) {
   host.bind(plugin);
   host.action(plugin, kOfxActionLoad, nullptr);
   host.describe(plugin);
   return host.describeInContext(plugin, kOfxImageEffectContextFilter, status);
+}
+
+Effect *PluginTest::describeFilter(OfxStatus *status) {
+  return vt::describeFilter(host, plugin, status);
 }
 
 Effect *PluginTest::makeInstance() {

@@ -21,8 +21,14 @@ using ofxhost::Host;
 using ofxhost::Image;
 using ofxhost::ImageSpec;
 
-// A fresh, privately loaded copy of the module.
+// A fresh, privately loaded copy of the module (of the shipping bundle, or
+// of the bundle folder given).
 std::unique_ptr<ofxhost::Module> loadFreshModule();
+std::unique_ptr<ofxhost::Module> loadFreshModule(const std::string &bundle);
+
+// setHost, load, describe and describe-in-context for the filter context.
+Effect *describeFilter(Host &host, OfxPlugin *plugin,
+                       OfxStatus *status = nullptr);
 
 // Calls whose function is one of `fns` (all calls when empty).
 std::vector<Call> callsNamed(const std::vector<Call> &calls,

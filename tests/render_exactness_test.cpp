@@ -1,0 +1,433 @@
+// The row renderer against the plain per-pixel pipeline, bit for bit: the
+// shipping build (whose kernels follow this processor) and the build held
+// to its portable kernels, each against the reference build, on randomised
+// frames: sizes, bounds, strides, windows, every switch combination,
+// parameters across and beyond their ranges, and float pixels that are NaN,
+// infinite, negative or above one.
+#include "plugin_fixture.h"
+
+#include <functional>
+#include <limits>
+#include <random>
+#include <sstream>
+
+namespace vt {
+namespace {
+
+const char *const kSwitches[] = {"ShowSkinTonePatches",
+                                 "ShowSkinToneLine",
+                                 "ShowMiddleGray",
+                                 "LegalizeLevels",
+                                 "FalseColorMode",
+                                 "GuideThirds",
+                                 "GuideGolden",
+                                 "GuideCrosshair",
+                                 "Crop185",
+                                 "Crop235",
+                                 "Crop239"};
+const int kSwitchCount = 11;
+
+struct FrameCase {
+  ImageSpec source, output;
+  OfxRectI window{0, 0, 0, 0};
+  std::vector<std::pair<std::string, double>> params;
+  unsigned seed = 0;
+  // Fills the source; by default pseudo-random channels from `seed`.
+  std::function<void(Image &)> fill;
+};
+
+std::string describeRect(OfxRectI r) {
+  std::ostringstream s;
+  s << '(' << r.x1 << ',' << r.y1 << ")-(" << r.x2 << ',' << r.y2 << ')';
+  return s.str();
+}
+
+std::string describeCase(const FrameCase &c) {
+  std::ostringstream s;
+  s << (c.source.depth == Depth::Float ? "float" : "8-bit") << " source "
+    << describeRect(c.source.bounds) << " stride " << c.source.rowBytes
+    << " output " << describeRect(c.output.bounds) << " stride "
+    << c.output.rowBytes << " window " << describeRect(c.window) << " seed "
+    << c.seed << "\n ";
+  for (const auto &[name, value] : c.params) {
+    s << ' ' << name << '=' << value;
+  }
+  return s.str();
+}
+
+void copyPixels(const Image &from, Image &to) {
+  const OfxRectI b = from.spec().bounds;
+  for (int y = b.y1; y < b.y2 && b.x1 < b.x2; ++y) {
+    std::memcpy(to.byteAt(b.x1, y), from.byteAt(b.x1, y),
+                static_cast<std::size_t>(from.pixelBytes()) * from.width());
+  }
+}
+
+// One build of the plug-in in its own host, with one filter instance.
+struct LoadedBuild {
+  explicit LoadedBuild(const std::string &bundle)
+      : module(loadFreshModule(bundle)) {
+    plugin = module ? module->plugin(0) : nullptr;
+    if (plugin) {
+      instance = host.createInstance(plugin, describeFilter(host, plugin));
+    }
+    if (instance) {
+      for (const auto &param : instance->params.params) {
+        defaults.push_back({param->name, param->intValue, param->doubleValue});
+      }
+    }
+    host.logging = false;
+  }
+
+  struct Result {
+    OfxStatus status;
+    std::shared_ptr<Image> output;
+  };
+
+  // Renders the case; the source is filled by the case, or copied from
+  // `pixels` (a source of the same case).
+  Result render(const FrameCase &c, const Image *pixels = nullptr) {
+    auto source = host.attachImage(instance, "Source", c.source);
+    auto output = host.attachImage(instance, "Output", c.output);
+    if (pixels) {
+      copyPixels(*pixels, *source);
+    } else {
+      c.fill(*source);
+    }
+    source_ = source;
+    for (const Default &d : defaults) {
+      ofxhost::Param *param = instance->param(d.name);
+      param->intValue = d.intValue;
+      param->doubleValue = d.doubleValue;
+    }
+    for (const auto &[name, value] : c.params) {
+      host.setParam(instance, name, value);
+    }
+    Host::RenderArgs args;
+    args.window = c.window;
+    return {host.render(plugin, instance, args), output};
+  }
+
+  const Image &lastSource() const { return *source_; }
+
+  Host host;
+  std::unique_ptr<ofxhost::Module> module;
+  OfxPlugin *plugin = nullptr;
+  Effect *instance = nullptr;
+
+private:
+  struct Default {
+    std::string name;
+    int intValue;
+    double doubleValue;
+  };
+  std::vector<Default> defaults; // every parameter as the instance started
+  std::shared_ptr<Image> source_;
+};
+
+std::string pixelText(const Image &image, int x, int y) {
+  std::ostringstream s;
+  s << std::hex;
+  const std::uint8_t *p = image.byteAt(x, y);
+  for (int i = 0; i < image.pixelBytes(); ++i) {
+    s << (i % 4 == 0 && i ? " " : "") << int(p[i] >> 4) << int(p[i] & 15);
+  }
+  return s.str();
+}
+
+// Success when the two buffers hold the same bytes; otherwise names the
+// first pixel that differs, or else the row padding.
+::testing::AssertionResult sameImage(const Image &want, const Image &got) {
+  if (!std::memcmp(want.buffer(), got.buffer(), want.bufferSize())) {
+    return ::testing::AssertionSuccess();
+  }
+  const OfxRectI b = want.spec().bounds;
+  for (int y = b.y1; y < b.y2; ++y) {
+    for (int x = b.x1; x < b.x2; ++x) {
+      if (std::memcmp(want.byteAt(x, y), got.byteAt(x, y), want.pixelBytes())) {
+        return ::testing::AssertionFailure()
+               << "pixel " << x << ',' << y << ": want "
+               << pixelText(want, x, y) << " got " << pixelText(got, x, y);
+      }
+    }
+  }
+  return ::testing::AssertionFailure() << "bytes outside the pixels differ";
+}
+
+// ------------------------------------------------------------ random frames
+
+float bitsToFloat(std::uint32_t bits) {
+  float f;
+  std::memcpy(&f, &bits, sizeof f);
+  return f;
+}
+
+// Mostly ordinary values, sometimes a value the stages treat specially.
+float randomChannel(std::mt19937 &rng) {
+  static const float kSpecials[] = {
+      bitsToFloat(0x7fc00000),
+      bitsToFloat(0xffc00001),
+      bitsToFloat(0x7f800001), // signalling NaN
+      bitsToFloat(0xff812345), // signalling NaN, negative
+      bitsToFloat(0x7fd55555),
+      std::numeric_limits<float>::infinity(),
+      -std::numeric_limits<float>::infinity(),
+      0.0f,
+      -0.0f,
+      std::numeric_limits<float>::denorm_min(),
+      -1e-40f,
+      1e30f,
+      -1e30f,
+      std::numeric_limits<float>::max(),
+      0.05f,
+      0.1f,
+      0.4f,
+      0.45f,
+      0.52f,
+      0.58f,
+      0.95f,
+      1.0f};
+  const int n = sizeof kSpecials / sizeof kSpecials[0];
+  if (rng() % 4 == 0) {
+    return kSpecials[rng() % n];
+  }
+  return std::uniform_real_distribution<float>(-0.3f, 1.3f)(rng);
+}
+
+void fillRandom(Image &image, unsigned seed) {
+  std::mt19937 rng(seed);
+  const OfxRectI b = image.spec().bounds;
+  const bool grey = rng() % 4 == 0; // exact greys meet the band limits
+  for (int y = b.y1; y < b.y2; ++y) {
+    for (int x = b.x1; x < b.x2; ++x) {
+      if (image.spec().depth == Depth::Byte) {
+        std::uint8_t *p = image.byteAt(x, y);
+        for (int c = 0; c < 4; ++c) {
+          p[c] =
+              static_cast<std::uint8_t>(grey && c > 0 && c < 3 ? p[0] : rng());
+        }
+      } else {
+        float *p = image.floatAt(x, y);
+        for (int c = 0; c < 4; ++c) {
+          p[c] = grey && c > 0 && c < 3 ? p[0] : randomChannel(rng);
+        }
+      }
+    }
+  }
+}
+
+int pick(std::mt19937 &rng, int low, int high) {
+  return std::uniform_int_distribution<int>(low, high)(rng);
+}
+
+// A number from the list most of the time, else uniform in low..high.
+double pickNumber(std::mt19937 &rng, std::initializer_list<double> list,
+                  double low, double high) {
+  if (rng() % 3 == 0) {
+    return std::uniform_real_distribution<double>(low, high)(rng);
+  }
+  return list.begin()[rng() % list.size()];
+}
+
+OfxRectI randomRect(std::mt19937 &rng, int maxWidth, int maxHeight) {
+  const int x1 = pick(rng, -40, 40);
+  const int y1 = pick(rng, -40, 40);
+  return {x1, y1, x1 + pick(rng, 0, maxWidth), y1 + pick(rng, 0, maxHeight)};
+}
+
+OfxRectI grow(OfxRectI r, std::mt19937 &rng) {
+  return {r.x1 - pick(rng, 0, 6), r.y1 - pick(rng, 0, 6),
+          r.x2 + pick(rng, 0, 6), r.y2 + pick(rng, 0, 6)};
+}
+
+ImageSpec randomLayout(std::mt19937 &rng, Depth depth, OfxRectI bounds) {
+  ImageSpec spec = depth == Depth::Float ? floatSpec(bounds) : byteSpec(bounds);
+  const long long row =
+      (depth == Depth::Float ? 16LL : 4LL) * std::max(0, bounds.x2 - bounds.x1);
+  const long long stride = row + (rng() % 2 ? 0 : pick(rng, 1, 40));
+  spec.rowBytes = rng() % 2 ? stride : -stride;
+  spec.fill = static_cast<std::uint8_t>(rng());
+  return spec;
+}
+
+const double kNaN = std::numeric_limits<double>::quiet_NaN();
+const double kInf = std::numeric_limits<double>::infinity();
+
+std::vector<std::pair<std::string, double>> randomNumbers(std::mt19937 &rng) {
+  return {
+      {"CropOpacity",
+       pickNumber(rng,
+                  {0.0, 0.5, 1.0, 0.99, 0.995, 0.9900000095367432, -0.5, 1.5,
+                   kNaN, -kNaN, kInf, -kInf, 1e-300},
+                  -0.2, 1.2)},
+      {"LineThickness", pickNumber(rng,
+                                   {0.1, 1.0, 15.0, 30.0, 0.0, -5.0, 100.0,
+                                    250.0, kNaN, kInf, -kInf, 1e12},
+                                   0.0, 40.0)},
+      {"SkinLinePos",
+       pickNumber(rng, {0.0, 0.73, 1.0, -0.2, 1.3, kNaN, kInf, -kInf}, -0.3,
+                  1.3)},
+      {"GrayLinePos",
+       pickNumber(rng, {0.0, 0.12, 1.0, -0.2, 1.3, kNaN, kInf, -kInf}, -0.3,
+                  1.3)},
+  };
+}
+
+FrameCase randomCase(unsigned seed, unsigned switches) {
+  std::mt19937 rng(seed);
+  FrameCase c;
+  c.seed = seed;
+  const Depth depth = rng() % 2 ? Depth::Float : Depth::Byte;
+  const OfxRectI sourceBounds = randomRect(rng, 90, 70);
+  const OfxRectI outputBounds =
+      rng() % 2
+          ? sourceBounds
+          : (rng() % 2 ? grow(sourceBounds, rng) : randomRect(rng, 90, 70));
+  c.window = rng() % 3 ? grow(outputBounds, rng) : randomRect(rng, 90, 70);
+  c.source = randomLayout(rng, depth, sourceBounds);
+  c.output = randomLayout(rng, depth, outputBounds);
+  for (int i = 0; i < kSwitchCount; ++i) {
+    c.params.push_back({kSwitches[i], (switches >> i) & 1});
+  }
+  for (const auto &number : randomNumbers(rng)) {
+    c.params.push_back(number);
+  }
+  c.fill = [seed](Image &image) { fillRandom(image, seed * 7919u + 1u); };
+  return c;
+}
+
+// ------------------------------------------------------------ the tests
+
+class RenderExactnessTest : public ::testing::Test {
+protected:
+  static void SetUpTestSuite() {
+    reference = new LoadedBuild(VANTOREL_REFERENCE_BUNDLE);
+    shipping = new LoadedBuild(VANTOREL_TEST_BUNDLE);
+    portable = new LoadedBuild(VANTOREL_PORTABLE_BUNDLE);
+  }
+  static void TearDownTestSuite() {
+    delete reference;
+    delete shipping;
+    delete portable;
+  }
+  void SetUp() override {
+    for (LoadedBuild *build : {reference, shipping, portable}) {
+      ASSERT_NE(build->instance, nullptr);
+    }
+  }
+
+  // Renders the case through all three builds; false after a difference.
+  bool agree(const FrameCase &c) {
+    const LoadedBuild::Result want = reference->render(c);
+    for (LoadedBuild *build : {shipping, portable}) {
+      const LoadedBuild::Result got =
+          build->render(c, &reference->lastSource());
+      const char *which = build == shipping ? "shipping" : "portable";
+      EXPECT_EQ(got.status, want.status) << which << '\n' << describeCase(c);
+      const ::testing::AssertionResult same =
+          sameImage(*want.output, *got.output);
+      EXPECT_TRUE(same) << which << '\n' << describeCase(c);
+      if (got.status != want.status || !same) {
+        return false;
+      }
+    }
+    return true;
+  }
+
+  static LoadedBuild *reference, *shipping, *portable;
+};
+
+LoadedBuild *RenderExactnessTest::reference = nullptr;
+LoadedBuild *RenderExactnessTest::shipping = nullptr;
+LoadedBuild *RenderExactnessTest::portable = nullptr;
+
+TEST_F(RenderExactnessTest, EverySwitchCombinationOnRandomFrames) {
+  for (unsigned switches = 0; switches < (1u << kSwitchCount); ++switches) {
+    if (!agree(randomCase(switches * 2654435761u + 17u, switches))) {
+      return;
+    }
+  }
+}
+
+TEST_F(RenderExactnessTest, RandomSwitchesOnRandomFrames) {
+  std::mt19937 rng(20240611);
+  for (int i = 0; i < 1500; ++i) {
+    const unsigned seed = rng();
+    if (!agree(randomCase(seed, rng() & ((1u << kSwitchCount) - 1)))) {
+      return;
+    }
+  }
+}
+
+// Larger frames with the usual settings: long runs for the wide kernels,
+// many rows of each band kind, guides crossing bands and bars.
+TEST_F(RenderExactnessTest, EverythingOnAtLargerSizes) {
+  const struct {
+    Depth depth;
+    OfxRectI bounds;
+    double opacity;
+  } frames[] = {{Depth::Byte, {0, 0, 643, 361}, 0.5},
+                {Depth::Byte, {-300, 100, 340, 460}, 1.0},
+                {Depth::Float, {0, 0, 643, 361}, 0.5},
+                {Depth::Float, {5, -7, 402, 300}, 1.0}};
+  for (const auto &f : frames) {
+    FrameCase c;
+    c.source =
+        f.depth == Depth::Float ? floatSpec(f.bounds) : byteSpec(f.bounds);
+    c.output = c.source;
+    c.window = f.bounds;
+    for (const char *name : kSwitches) {
+      c.params.push_back({name, 1});
+    }
+    c.params.push_back({"CropOpacity", f.opacity});
+    c.params.push_back({"LineThickness", 15});
+    c.params.push_back({"SkinLinePos", 0.73});
+    c.params.push_back({"GrayLinePos", 0.12});
+    c.seed = static_cast<unsigned>(f.bounds.x2);
+    c.fill = [seed = c.seed](Image &image) { fillRandom(image, seed); };
+    if (!agree(c)) {
+      return;
+    }
+  }
+}
+
+// Every 8-bit RGB triple through false colour, once in rows without bars
+// and once in bar rows: a 4096 x 4096 frame holds each triple once.
+TEST_F(RenderExactnessTest, FalseColourOfEveryByteTriple) {
+  const OfxRectI bounds{0, 0, 4096, 4096};
+  const auto triples = [](int rowShift) {
+    return [rowShift](Image &image) {
+      for (int y = 0; y < 4096; ++y) {
+        for (int x = 0; x < 4096; ++x) {
+          const std::uint32_t rgb = static_cast<std::uint32_t>(y) * 4096u + x;
+          std::uint8_t *p = image.byteAt(x, (y + rowShift) % 4096);
+          p[0] = static_cast<std::uint8_t>(rgb);
+          p[1] = static_cast<std::uint8_t>(rgb >> 8);
+          p[2] = static_cast<std::uint8_t>(rgb >> 16);
+          p[3] = static_cast<std::uint8_t>(x * 31 + y);
+        }
+      }
+    };
+  };
+  // Without a crop no row has bars. With 2.39 rows 1191..2905 have none;
+  // shifting the triples by 2048 rows puts each of them in a bar row once.
+  const struct {
+    double crop;
+    int rowShift;
+  } renders[] = {{0, 0}, {1, 0}, {1, 2048}};
+  for (const auto &r : renders) {
+    FrameCase c;
+    c.source = byteSpec(bounds);
+    c.output = c.source;
+    c.window = bounds;
+    c.params = {
+        {"FalseColorMode", 1}, {"Crop239", r.crop}, {"CropOpacity", 0.37}};
+    c.fill = triples(r.rowShift);
+    if (!agree(c)) {
+      return;
+    }
+  }
+}
+
+} // namespace
+} // namespace vt
