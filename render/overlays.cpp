@@ -36,31 +36,8 @@ static bool onCrosshair(int32_t x, int32_t y, const OverlayGeometry *g) {
   return onCrosshairColumn(x, y, g) || onCrosshairRow(x, y, g);
 }
 
-// The fraction of the way along a half of the line, from `from` toward
-// `to`, as a 32-bit float quotient of the two column differences.
-static float lineFraction(int32_t x, int32_t from, int32_t to) {
-  return (float)((int64_t)x - from) / (float)((int64_t)to - from);
-}
-
-static void skinLine(WorkPixel *p, int32_t x, const OverlayGeometry *g,
-                     const ReferenceColours *c) {
-  if (x < g->centreColumn) {
-    const float t = lineFraction(x, g->x1, g->centreColumn);
-    const Colour &from = c->boostedLightSkin;
-    setColour(p, lerp(from.r, 0.0f, t), lerp(from.g, 0.0f, t),
-              lerp(from.b, 0.0f, t));
-  } else {
-    const float t = lineFraction(x, g->centreColumn, g->x2);
-    const Colour &to = c->boostedDarkSkin;
-    setColour(p, lerp(0.0f, to.r, t), lerp(0.0f, to.g, t), lerp(0.0f, to.b, t));
-  }
-  p->a = 1.0f;
-}
-
-static void skinPatch(WorkPixel *p, int32_t x, const OverlayGeometry *g,
-                      const ReferenceColours *c) {
-  const Colour &patch = x < g->centreColumn ? c->lightSkin : c->darkSkin;
-  setColour(p, patch.r, patch.g, patch.b);
+static void paintOpaque(WorkPixel *p, Colour c) {
+  setColour(p, c.r, c.g, c.b);
   p->a = 1.0f;
 }
 
@@ -68,10 +45,10 @@ static void skinBand(WorkPixel *p, int32_t x, int32_t y,
                      const RenderParams *params, const OverlayGeometry *g,
                      const ReferenceColours *c) {
   if (params->ShowSkinToneLine) {
-    skinLine(p, x, g, c);
+    paintOpaque(p, skinLineColour(x, g, c));
   }
   if (patchesCoverRow(y, params, g)) {
-    skinPatch(p, x, g, c);
+    paintOpaque(p, skinPatchColour(x, g, c));
   }
 }
 
@@ -104,8 +81,7 @@ void applyOverlays(WorkPixel *pixel, int32_t x, int32_t y,
     skinBand(pixel, x, y, params, g, colours);
   }
   if (grayBandCoversRow(y, params, g)) {
-    setColour(pixel, 0.5f, 0.5f, 0.5f);
-    pixel->a = 1.0f;
+    paintOpaque(pixel, kMiddleGray);
   }
   if (isBarRow(y, g)) {
     letterbox(pixel, params->CropOpacity);

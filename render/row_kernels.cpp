@@ -3,6 +3,9 @@
 #include "row_kernels.h"
 #include "pixels.h"
 
+#include <math.h>
+#include <string.h>
+
 static uint32_t greyBytes(uint8_t v) { return v * 0x010101u; }
 
 static uint32_t alphaBytes(const uint8_t *pixel, const RunLook *look) {
@@ -14,10 +17,6 @@ static void putBytes(uint8_t *pixel, uint32_t v) {
   pixel[1] = (uint8_t)(v >> 8);
   pixel[2] = (uint8_t)(v >> 16);
   pixel[3] = (uint8_t)(v >> 24);
-}
-
-static float barred(float v, const RunLook *look) {
-  return look->bar ? v * look->barFactor : v;
 }
 
 static void portableBytesByTable(const uint8_t *source, uint8_t *output,
@@ -85,6 +84,59 @@ static int64_t portableFloatsFalseColour(const uint8_t *source, uint8_t *output,
   }
   return count;
 }
+
+// ---------------------------------------------------------------- buckets
+
+static int bucketOf(float luma) {
+  const float clamped = smallerOf(largerOf(luma, 0.0f), 1.0f);
+  return (int32_t)(clamped * 255.0f) >> 4;
+}
+
+static float nextAbove(float v) {
+  uint32_t bits;
+  memcpy(&bits, &v, sizeof bits);
+  ++bits; // v is positive
+  memcpy(&v, &bits, sizeof v);
+  return v;
+}
+
+static uint32_t bucketEntry(int band, const RunLook *look) {
+  return band == kGreyBand ? 0 : look->bandBytes[band] | 0x80000000u;
+}
+
+void fillBandBuckets(RunLook *look) {
+  // Where the band can change, as "luma >= limit", in ascending order.
+  const FalseColourScale &s = kFalseColour;
+  const float limits[] = {s.purpleBelow,        s.blueBelow,
+                          s.greenFrom,          nextAbove(s.greenTo),
+                          s.pinkFrom,           nextAbove(s.pinkTo),
+                          nextAbove(s.redAbove)};
+  const int count = sizeof limits / sizeof limits[0];
+  look->bucketsFit = true;
+  int limit = 0;
+  int band = falseColourBand(0.0f);
+  for (int bucket = 0; bucket < 16; ++bucket) {
+    look->bucketLimit[bucket] = INFINITY;
+    look->bucketBelow[bucket] = look->bucketAbove[bucket] =
+        bucketEntry(band, look);
+    if (limit < count && bucketOf(limits[limit]) == bucket) {
+      look->bucketLimit[bucket] = limits[limit];
+      band = falseColourBand(limits[limit]);
+      look->bucketAbove[bucket] = bucketEntry(band, look);
+      ++limit;
+      const bool ascending =
+          limit == count || limits[limit - 1] < limits[limit];
+      if (!ascending || (limit < count && bucketOf(limits[limit]) == bucket)) {
+        look->bucketsFit = false;
+      }
+    }
+  }
+  if (limit < count) {
+    look->bucketsFit = false;
+  }
+}
+
+// ---------------------------------------------------------------- choice
 
 RowKernels portableKernels(void) {
   const RowKernels kernels = {portableBytesByTable, portableBytesFalseColour,

@@ -20,15 +20,32 @@ typedef struct RunLook {
   bool bar;        // colours are multiplied by barFactor
   bool opaque;     // alpha becomes 1; otherwise it passes through
   float barFactor; // meaningful in bar rows
+  // An 8-bit bar row with factor 0 comes out black and opaque whatever the
+  // picture: every stage before the bars leaves finite values there.
+  bool blackBytes;
   // 8-bit pixels, red in the low byte:
   uint8_t channel[256]; // R, G or B byte after the analysis stage and bars
   uint32_t bandBytes[kFalseColourBands]; // stored band colours, alpha 0
   uint32_t whiteBytes;                   // a stored guide pixel, alpha 0
   const LumaTerms *luma;
+  // The bands by bucket, for kernels that classify a luma with one
+  // comparison: a luma lies in bucket trunc(luma * 255) / 16 (clamped to
+  // 0..15), and changes band in that bucket only at bucketLimit (its band
+  // is bucketBelow below the limit, bucketAbove from it on). Entries are 0
+  // for grey and a stored band colour with the top bit set otherwise.
+  // False when the scale does not fit one limit a bucket.
+  bool bucketsFit;
+  float bucketLimit[16];
+  uint32_t bucketBelow[16], bucketAbove[16];
   // float pixels (alpha unused):
   WorkPixel bandColours[kFalseColourBands];
   WorkPixel white;
 } RunLook;
+
+// A colour channel through the bars of the look.
+static inline float barred(float v, const RunLook *look) {
+  return look->bar ? v * look->barFactor : v;
+}
 
 typedef struct RowKernels {
   // R, G and B through look->channel.
@@ -39,11 +56,15 @@ typedef struct RowKernels {
   // Optionally legalized, then the bars.
   void (*floatsAnalysed)(const uint8_t *source, uint8_t *output, int64_t count,
                          const RunLook *look, bool legalize);
-  // Stops before the first pixel whose luma is NaN (its bits depend on
-  // which NaN the sums meet first) and answers how many it drew.
+  // Answers how many pixels it drew: all, unless it stopped before a pixel
+  // it cannot draw exactly, at the latest the first whose luma is NaN (its
+  // bits depend on which NaN the sums meet first).
   int64_t (*floatsFalseColour)(const uint8_t *source, uint8_t *output,
                                int64_t count, const RunLook *look);
 } RowKernels;
+
+// Fills the bucket tables from kFalseColour and look->bandBytes.
+void fillBandBuckets(RunLook *look);
 
 // Kernels in plain C++, for any machine.
 RowKernels portableKernels(void);

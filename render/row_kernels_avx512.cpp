@@ -10,7 +10,6 @@
 
 #include "numeric.h"
 
-#include <cpuid.h>
 #include <immintrin.h>
 
 // GCC's AVX-512 intrinsics start some results from a deliberately undefined
@@ -58,6 +57,8 @@ AVX512 static void bytesByTable(const uint8_t *source, uint8_t *output,
   }
 }
 
+// ---------------------------------------------------------------- false colour
+
 // Byte b of every pixel, widened to 32 bits as b * 0x01010101.
 AVX512 static __m512i repeatedByte(__m512i pixels, int b) {
   const __m512i pick = _mm512_set1_epi32(0x01010101 * b);
@@ -66,95 +67,110 @@ AVX512 static __m512i repeatedByte(__m512i pixels, int b) {
   return _mm512_shuffle_epi8(pixels, _mm512_add_epi32(lanes, pick));
 }
 
-// A channel byte b's luma term. b / 255 in binary is b's eight bits repeated,
-// so b * 0x01010101 holds its first 32 bits; for b in 1..254 the rest
-// always rounds that up to the nearest float, and b = 0 and 255 are exact
-// that way too. Rounding up to a float and scaling by 2^-32 and the weight
-// (the scaling exact) gives the same product as (b / 255.0f) * weight.
-AVX512 static __m512 lumaTerm(__m512i pixels, int b, float weight) {
+// What the 8-bit false-colour kernel holds in registers.
+typedef struct BytesFalseColour {
+  __m512 weights[3]; // luma weights times 2^-32
+  __m512 limits;     // by bucket
+  __m512i below, above;
+  __m512i aboveBit;
+  __m512i entryBit;
+  __m512 barFactor;
+  __m512i greyPattern; // a lane's low byte into R, G and B
+  __m512i alphaByte;
+} BytesFalseColour;
+
+AVX512 static BytesFalseColour bytesFalseColourFor(const RunLook *look) {
+  BytesFalseColour c;
+  const float weights[3] = {kLumaRed, kLumaGreen, kLumaBlue};
+  for (int i = 0; i < 3; ++i) {
+    c.weights[i] = _mm512_set1_ps(weights[i] * 0x1p-32f);
+  }
+  c.limits = _mm512_loadu_ps(look->bucketLimit);
+  c.below = _mm512_loadu_si512(look->bucketBelow);
+  c.above = _mm512_loadu_si512(look->bucketAbove);
+  c.aboveBit = _mm512_set1_epi32(16);
+  c.entryBit = _mm512_set1_epi32((int)0x80000000u);
+  c.barFactor = _mm512_set1_ps(look->barFactor);
+  c.greyPattern = _mm512_set4_epi32((int)0x800c0c0c, (int)0x80080808,
+                                    (int)0x80040404, (int)0x80000000);
+  c.alphaByte = bytesOf(0xff000000u);
+  return c;
+}
+
+// A channel byte b's luma term. b / 255 in binary is b's eight bits
+// repeated, so b * 0x01010101 holds its first 32 bits; for b in 1..254 the
+// rest always rounds that up to the nearest float, and b = 0 and 255 are
+// exact. Rounding up to a float, then scaling by 2^-32 and the weight (the
+// scaling exact) gives the product (b / 255.0f) * weight.
+AVX512 static inline __m512 lumaTerm(__m512i pixels, int b, __m512 weight) {
   const __m512 value = _mm512_cvt_roundepu32_ps(
       repeatedByte(pixels, b), _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
-  return _mm512_mul_ps(value, _mm512_set1_ps(weight * 0x1p-32f));
+  return _mm512_mul_ps(value, weight);
 }
 
-AVX512 static __m512 bytesLuma(__m512i pixels) {
-  const __m512 red = lumaTerm(pixels, 0, kLumaRed);
-  const __m512 green = lumaTerm(pixels, 1, kLumaGreen);
-  const __m512 blue = lumaTerm(pixels, 2, kLumaBlue);
-  return _mm512_add_ps(_mm512_add_ps(red, green), blue);
+AVX512 static inline __m512i storedGrey(__m512 v) {
+  return _mm512_cvttps_epi32(_mm512_mul_ps(v, _mm512_set1_ps(255.0f)));
 }
 
-// The lanes of each false-colour band, in the order the bands are tested.
-typedef struct BandLanes {
-  __mmask16 lanes[kFalseColourBands];
-} BandLanes;
-
-AVX512 static __mmask16 below(__m512 v, float limit) {
-  return _mm512_cmp_ps_mask(v, _mm512_set1_ps(limit), _CMP_LT_OQ);
-}
-
-AVX512 static __mmask16 within(__m512 v, float low, float high) {
-  const __mmask16 fromLow =
-      _mm512_cmp_ps_mask(v, _mm512_set1_ps(low), _CMP_GE_OQ);
-  return _mm512_mask_cmp_ps_mask(fromLow, v, _mm512_set1_ps(high), _CMP_LE_OQ);
-}
-
-AVX512 static BandLanes bandLanes(__m512 luma) {
-  const FalseColourScale &s = kFalseColour;
-  BandLanes b;
-  b.lanes[kPurpleBand] = below(luma, s.purpleBelow);
-  b.lanes[kBlueBand] = below(luma, s.blueBelow);
-  b.lanes[kGreenBand] = within(luma, s.greenFrom, s.greenTo);
-  b.lanes[kPinkBand] = within(luma, s.pinkFrom, s.pinkTo);
-  b.lanes[kRedBand] =
-      _mm512_cmp_ps_mask(luma, _mm512_set1_ps(s.redAbove), _CMP_GT_OQ);
-  return b;
-}
-
-// Earlier bands win, so they are painted last.
-AVX512 static __m512i paintBands(__m512i grey, const BandLanes &b,
-                                 const __m512i colours[kFalseColourBands]) {
-  for (int band = kFalseColourBands - 1; band >= 0; --band) {
-    grey = _mm512_mask_mov_epi32(grey, b.lanes[band], colours[band]);
+// 16 pixels. The band comes from the luma's bucket and one comparison; the
+// grey is the stored luma, scaled and clamped to 0..1 first in bar rows
+// (elsewhere a grey luma lies within 0.1..0.95 already).
+template <bool Bar, bool Opaque>
+AVX512 static inline __m512i falseColourBytes(__m512i p,
+                                              const BytesFalseColour &c) {
+  const __m512 red = lumaTerm(p, 0, c.weights[0]);
+  const __m512 green = lumaTerm(p, 1, c.weights[1]);
+  const __m512 blue = lumaTerm(p, 2, c.weights[2]);
+  const __m512 luma = _mm512_add_ps(_mm512_add_ps(red, green), blue);
+  const __m512i grey = storedGrey(luma);
+  const __m512i bucket = _mm512_srli_epi32(grey, 4);
+  const __mmask16 aboveLimit = _mm512_cmp_ps_mask(
+      luma, _mm512_permutexvar_ps(bucket, c.limits), _CMP_GE_OQ);
+  const __m512i entry = _mm512_permutex2var_epi32(
+      c.below, _mm512_mask_or_epi32(bucket, aboveLimit, bucket, c.aboveBit),
+      c.above);
+  __m512i shown = grey;
+  if (Bar) {
+    __m512 v = _mm512_mul_ps(luma, c.barFactor);
+    v = _mm512_max_ps(v, _mm512_setzero_ps());
+    shown = storedGrey(_mm512_min_ps(v, _mm512_set1_ps(1.0f)));
   }
-  return grey;
+  const __m512i rgb =
+      _mm512_mask_blend_epi32(_mm512_test_epi32_mask(entry, c.entryBit),
+                              _mm512_shuffle_epi8(shown, c.greyPattern), entry);
+  if (Opaque) {
+    return _mm512_or_si512(rgb, c.alphaByte);
+  }
+  return _mm512_ternarylogic_epi32(c.alphaByte, p, rgb, 0xca); // a ? p : rgb
 }
 
-// The stored byte of a grey luma, repeated into R, G and B. In bar rows the
-// luma is scaled and clamped to 0..1 first; elsewhere a grey luma already
-// lies within 0.1..0.95.
-AVX512 static __m512i greyBytes(__m512 luma, const RunLook *look) {
-  if (look->bar) {
-    luma = _mm512_mul_ps(luma, _mm512_set1_ps(look->barFactor));
-    luma = _mm512_max_ps(luma, _mm512_setzero_ps());
-    luma = _mm512_min_ps(luma, _mm512_set1_ps(1.0f));
+template <bool Bar, bool Opaque>
+AVX512 static void bytesFalseColourRun(const uint8_t *source, uint8_t *output,
+                                       int64_t count, const RunLook *look) {
+  const BytesFalseColour c = bytesFalseColourFor(look);
+  int64_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const __m512i p = _mm512_loadu_si512(source + 4 * i);
+    _mm512_storeu_si512(output + 4 * i, falseColourBytes<Bar, Opaque>(p, c));
   }
-  const __m512i v =
-      _mm512_cvttps_epi32(_mm512_mul_ps(luma, _mm512_set1_ps(255.0f)));
-  const __m512i rgb = _mm512_set4_epi32((int)0x800c0c0c, (int)0x80080808,
-                                        (int)0x80040404, (int)0x80000000);
-  return _mm512_shuffle_epi8(v, rgb);
+  if (i < count) {
+    const __mmask16 lanes = firstLanes(count - i);
+    const __m512i p = _mm512_maskz_loadu_epi32(lanes, source + 4 * i);
+    _mm512_mask_storeu_epi32(output + 4 * i, lanes,
+                             falseColourBytes<Bar, Opaque>(p, c));
+  }
 }
 
 AVX512 static void bytesFalseColour(const uint8_t *source, uint8_t *output,
                                     int64_t count, const RunLook *look) {
-  __m512i colours[kFalseColourBands];
-  for (int band = 0; band < kFalseColourBands; ++band) {
-    colours[band] = bytesOf(look->bandBytes[band]);
-  }
-  const __m512i alphaByte = bytesOf(0xff000000u);
-  const __m512i opaque = bytesOf(look->opaque ? 0xff000000u : 0);
-  for (int64_t i = 0; i < count; i += 16) {
-    const __mmask16 lanes = firstLanes(count - i);
-    const __m512i p = _mm512_maskz_loadu_epi32(lanes, source + 4 * i);
-    const __m512 luma = bytesLuma(p);
-    const __m512i rgb =
-        paintBands(greyBytes(luma, look), bandLanes(luma), colours);
-    // (p & alphaByte) | rgb | opaque
-    const __m512i withAlpha =
-        _mm512_ternarylogic_epi32(alphaByte, p, rgb, 0xea);
-    _mm512_mask_storeu_epi32(output + 4 * i, lanes,
-                             _mm512_or_si512(withAlpha, opaque));
+  if (!look->bucketsFit) {
+    portableKernels().bytesFalseColour(source, output, count, look);
+  } else if (!look->bar) {
+    bytesFalseColourRun<false, false>(source, output, count, look);
+  } else if (look->opaque) {
+    bytesFalseColourRun<true, true>(source, output, count, look);
+  } else {
+    bytesFalseColourRun<true, false>(source, output, count, look);
   }
 }
 
@@ -172,91 +188,173 @@ AVX512 static __m512 pixelsOf(WorkPixel p) {
 }
 
 // Alpha passes, or becomes 1; no arithmetic touches it.
-AVX512 static __m512 withAlpha(__m512 rgb, __m512 source, const RunLook *look) {
-  const __m512 alpha = look->opaque ? _mm512_set1_ps(1.0f) : source;
-  return _mm512_mask_mov_ps(rgb, kAlphaLanes, alpha);
+template <bool Opaque>
+AVX512 static inline __m512 withAlpha(__m512 rgb, __m512 source) {
+  return _mm512_mask_mov_ps(rgb, kAlphaLanes,
+                            Opaque ? _mm512_set1_ps(1.0f) : source);
+}
+
+typedef struct FloatsAnalysed {
+  __m512 span, floor, barFactor;
+} FloatsAnalysed;
+
+template <bool Legalize, bool Bar, bool Opaque>
+AVX512 static inline __m512 analysedFloats(__m512 p, const FloatsAnalysed &c) {
+  __m512 v = p;
+  if (Legalize) {
+    v = _mm512_mask_mul_ps(v, kColourLanes, v, c.span);
+    v = _mm512_mask_add_ps(v, kColourLanes, c.floor, v);
+  }
+  if (Bar) {
+    v = _mm512_mask_mul_ps(v, kColourLanes, v, c.barFactor);
+  }
+  return withAlpha<Opaque>(v, p);
+}
+
+template <bool Legalize, bool Bar, bool Opaque>
+AVX512 static void floatsAnalysedRun(const uint8_t *source, uint8_t *output,
+                                     int64_t count, const RunLook *look) {
+  const FloatsAnalysed c = {_mm512_set1_ps(kLegalSpan),
+                            _mm512_set1_ps(kLegalFloor),
+                            _mm512_set1_ps(look->barFactor)};
+  int64_t i = 0;
+  for (; i + 4 <= count; i += 4) {
+    const __m512 p = _mm512_loadu_ps(source + 16 * i);
+    _mm512_storeu_ps(output + 16 * i,
+                     analysedFloats<Legalize, Bar, Opaque>(p, c));
+  }
+  if (i < count) {
+    const __mmask16 lanes = firstPixels(count - i);
+    const __m512 p = _mm512_maskz_loadu_ps(lanes, source + 16 * i);
+    _mm512_mask_storeu_ps(output + 16 * i, lanes,
+                          analysedFloats<Legalize, Bar, Opaque>(p, c));
+  }
+}
+
+template <bool Legalize>
+AVX512 static void floatsAnalysedBy(const uint8_t *source, uint8_t *output,
+                                    int64_t count, const RunLook *look) {
+  if (!look->bar) {
+    floatsAnalysedRun<Legalize, false, false>(source, output, count, look);
+  } else if (look->opaque) {
+    floatsAnalysedRun<Legalize, true, true>(source, output, count, look);
+  } else {
+    floatsAnalysedRun<Legalize, true, false>(source, output, count, look);
+  }
 }
 
 AVX512 static void floatsAnalysed(const uint8_t *source, uint8_t *output,
                                   int64_t count, const RunLook *look,
                                   bool legalize) {
-  const __m512 span = _mm512_set1_ps(kLegalSpan);
-  const __m512 legalFloor = _mm512_set1_ps(kLegalFloor);
-  const bool barRow = look->bar;
-  const __m512 bar = _mm512_set1_ps(look->barFactor);
-  for (int64_t i = 0; i < count; i += 4) {
-    const __mmask16 lanes = firstPixels(count - i);
-    const __m512 p = _mm512_maskz_loadu_ps(lanes, source + 16 * i);
-    __m512 v = p;
-    if (legalize) {
-      v = _mm512_mask_mul_ps(v, kColourLanes, v, span);
-      v = _mm512_mask_add_ps(v, kColourLanes, legalFloor, v);
-    }
-    if (barRow) {
-      v = _mm512_mask_mul_ps(v, kColourLanes, v, bar);
-    }
-    _mm512_mask_storeu_ps(output + 16 * i, lanes, withAlpha(v, p, look));
+  if (legalize) {
+    floatsAnalysedBy<true>(source, output, count, look);
+  } else {
+    floatsAnalysedBy<false>(source, output, count, look);
   }
+}
+
+typedef struct FloatsFalseColour {
+  __m512 weights;
+  __m512 limits[7]; // purple below, blue below, green from, green to, pink
+                    // from, pink to, red above
+  __m512i colours[kFalseColourBands];
+  __m512 barFactor;
+} FloatsFalseColour;
+
+AVX512 static FloatsFalseColour floatsFalseColourFor(const RunLook *look) {
+  const FalseColourScale &s = kFalseColour;
+  FloatsFalseColour c;
+  c.weights = _mm512_broadcast_f32x4(
+      _mm_setr_ps(kLumaRed, kLumaGreen, kLumaBlue, 0.0f));
+  const float limits[7] = {s.purpleBelow, s.blueBelow, s.greenFrom, s.greenTo,
+                           s.pinkFrom,    s.pinkTo,    s.redAbove};
+  for (int i = 0; i < 7; ++i) {
+    c.limits[i] = _mm512_set1_ps(limits[i]);
+  }
+  for (int band = 0; band < kFalseColourBands; ++band) {
+    c.colours[band] = _mm512_castps_si512(pixelsOf(look->bandColours[band]));
+  }
+  c.barFactor = _mm512_set1_ps(look->barFactor);
+  return c;
 }
 
 // Each pixel's luma in all four of its lanes.
-AVX512 static __m512 floatsLuma(__m512 pixels) {
-  const __m512 weights = _mm512_broadcast_f32x4(
-      _mm_setr_ps(kLumaRed, kLumaGreen, kLumaBlue, 0.0f));
+AVX512 static inline __m512 floatsLuma(__m512 pixels, __m512 weights) {
   const __m512 terms = _mm512_maskz_mul_ps(kColourLanes, pixels, weights);
+  const __m512 red = _mm512_permute_ps(terms, _MM_SHUFFLE(0, 0, 0, 0));
   const __m512 green = _mm512_permute_ps(terms, _MM_SHUFFLE(1, 1, 1, 1));
   const __m512 blue = _mm512_permute_ps(terms, _MM_SHUFFLE(2, 2, 2, 2));
-  const __m512 sum = _mm512_add_ps(_mm512_add_ps(terms, green), blue);
-  return _mm512_permute_ps(sum, _MM_SHUFFLE(0, 0, 0, 0));
+  return _mm512_add_ps(_mm512_add_ps(red, green), blue);
 }
 
-AVX512 static int64_t floatsFalseColour(const uint8_t *source, uint8_t *output,
-                                        int64_t count, const RunLook *look) {
-  __m512i colours[kFalseColourBands];
-  for (int band = 0; band < kFalseColourBands; ++band) {
-    colours[band] = _mm512_castps_si512(pixelsOf(look->bandColours[band]));
-  }
-  const bool barRow = look->bar;
-  const __m512 bar = _mm512_set1_ps(look->barFactor);
+// 4 pixels whose lumas are not NaN. Earlier bands win, so they are painted
+// last.
+template <bool Bar, bool Opaque>
+AVX512 static inline __m512 falseColourFloats(__m512 p, __m512 luma,
+                                              const FloatsFalseColour &c) {
+  const __mmask16 purple = _mm512_cmp_ps_mask(luma, c.limits[0], _CMP_LT_OQ);
+  const __mmask16 blue = _mm512_cmp_ps_mask(luma, c.limits[1], _CMP_LT_OQ);
+  const __mmask16 green =
+      _mm512_mask_cmp_ps_mask(_mm512_cmp_ps_mask(luma, c.limits[2], _CMP_GE_OQ),
+                              luma, c.limits[3], _CMP_LE_OQ);
+  const __mmask16 pink =
+      _mm512_mask_cmp_ps_mask(_mm512_cmp_ps_mask(luma, c.limits[4], _CMP_GE_OQ),
+                              luma, c.limits[5], _CMP_LE_OQ);
+  const __mmask16 red = _mm512_cmp_ps_mask(luma, c.limits[6], _CMP_GT_OQ);
+  __m512i rgb =
+      _mm512_castps_si512(Bar ? _mm512_mul_ps(luma, c.barFactor) : luma);
+  rgb = _mm512_mask_mov_epi32(rgb, red, c.colours[kRedBand]);
+  rgb = _mm512_mask_mov_epi32(rgb, pink, c.colours[kPinkBand]);
+  rgb = _mm512_mask_mov_epi32(rgb, green, c.colours[kGreenBand]);
+  rgb = _mm512_mask_mov_epi32(rgb, blue, c.colours[kBlueBand]);
+  rgb = _mm512_mask_mov_epi32(rgb, purple, c.colours[kPurpleBand]);
+  return withAlpha<Opaque>(_mm512_castsi512_ps(rgb), p);
+}
+
+// Stops at the first 4 pixels holding a NaN luma.
+template <bool Bar, bool Opaque>
+AVX512 static int64_t floatsFalseColourRun(const uint8_t *source,
+                                           uint8_t *output, int64_t count,
+                                           const RunLook *look) {
+  const FloatsFalseColour c = floatsFalseColourFor(look);
   for (int64_t i = 0; i < count; i += 4) {
     const __mmask16 lanes = firstPixels(count - i);
-    const __m512 p = _mm512_maskz_loadu_ps(lanes, source + 16 * i);
-    const __m512 luma = floatsLuma(p);
-    if (_mm512_mask_cmp_ps_mask(lanes, luma, luma, _CMP_UNORD_Q) != 0) {
-      const int64_t n = count - i < 4 ? count - i : 4;
-      const int64_t done = portableKernels().floatsFalseColour(
-          source + 16 * i, output + 16 * i, n, look);
-      if (done < n) {
-        return i + done;
-      }
-      continue;
+    const __m512 p = lanes == 0xffff
+                         ? _mm512_loadu_ps(source + 16 * i)
+                         : _mm512_maskz_loadu_ps(lanes, source + 16 * i);
+    const __m512 luma = floatsLuma(p, c.weights);
+    if (_mm512_cmp_ps_mask(luma, luma, _CMP_UNORD_Q) != 0) {
+      return i;
     }
-    const __m512 grey = barRow ? _mm512_mul_ps(luma, bar) : luma;
-    const __m512i painted =
-        paintBands(_mm512_castps_si512(grey), bandLanes(luma), colours);
-    _mm512_mask_storeu_ps(output + 16 * i, lanes,
-                          withAlpha(_mm512_castsi512_ps(painted), p, look));
+    const __m512 out = falseColourFloats<Bar, Opaque>(p, luma, c);
+    if (lanes == 0xffff) {
+      _mm512_storeu_ps(output + 16 * i, out);
+    } else {
+      _mm512_mask_storeu_ps(output + 16 * i, lanes, out);
+    }
   }
   return count;
 }
 
+AVX512 static int64_t floatsFalseColour(const uint8_t *source, uint8_t *output,
+                                        int64_t count, const RunLook *look) {
+  if (!look->bar) {
+    return floatsFalseColourRun<false, false>(source, output, count, look);
+  }
+  if (look->opaque) {
+    return floatsFalseColourRun<true, true>(source, output, count, look);
+  }
+  return floatsFalseColourRun<true, false>(source, output, count, look);
+}
+
 // ---------------------------------------------------------------- choice
 
+// The compiler's runtime detects the processor once, when the module loads;
+// it counts a feature only when the operating system saves its registers.
 static bool processorRunsAvx512(void) {
-  unsigned a, b, c, d;
-  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_OSXSAVE)) {
-    return false;
-  }
-  unsigned low, high;
-  __asm__("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-  const unsigned savedStates = 0xe6; // SSE, AVX, opmask and ZMM registers
-  if ((low & savedStates) != savedStates) {
-    return false;
-  }
-  if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) {
-    return false;
-  }
-  return (b & bit_AVX512F) && (b & bit_AVX512BW) && (c & bit_AVX512VBMI);
+  return __builtin_cpu_supports("avx512f") &&
+         __builtin_cpu_supports("avx512bw") &&
+         __builtin_cpu_supports("avx512vbmi");
 }
 
 // The byte luma terms above assume the stages' own division rounds to

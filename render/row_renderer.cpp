@@ -93,7 +93,7 @@ static void fillChannelTable(RunLook *look, const FrameContext *frame,
 }
 
 static void fillLook(RunLook *look, const FrameContext *frame,
-                     const LumaTerms *luma, bool barRow) {
+                     const LumaTerms *luma, bool barRow, bool channelTable) {
   const StagesOnOnePixel plain = {barRow, false, false};
   const StagesOnOnePixel analysed = {barRow, false, true};
   const StagesOnOnePixel guide = {barRow, true, true};
@@ -102,8 +102,12 @@ static void fillLook(RunLook *look, const FrameContext *frame,
   look->bar = barRow;
   look->barFactor = throughStages(one, frame, plain).r;
   look->opaque = throughStages(clear, frame, plain).a == 1.0f;
+  look->blackBytes =
+      !frame->floatPixels && barRow && look->opaque && look->barFactor == 0.0f;
   look->luma = luma;
-  fillChannelTable(look, frame, analysed);
+  if (channelTable) {
+    fillChannelTable(look, frame, analysed);
+  }
   for (int band = 0; band < kFalseColourBands; ++band) {
     const Colour &c = kFalseColour.colours[band];
     const WorkPixel p = {c.r, c.g, c.b, 0.0f};
@@ -112,6 +116,7 @@ static void fillLook(RunLook *look, const FrameContext *frame,
   }
   look->white = throughStages(clear, frame, guide);
   look->whiteBytes = storedColour(look->white);
+  fillBandBuckets(look);
 }
 
 static void fillLumaTerms(LumaTerms *terms) {
@@ -143,8 +148,10 @@ static void prepare(RowRenderer *r, const FrameContext *frame) {
   if (!frame->floatPixels && r->analysis == kAnalysisFalseColour) {
     fillLumaTerms(&r->luma);
   }
-  fillLook(&r->looks[0], frame, &r->luma, false);
-  fillLook(&r->looks[1], frame, &r->luma, true);
+  const bool channelTable =
+      !frame->floatPixels && r->analysis != kAnalysisFalseColour;
+  fillLook(&r->looks[0], frame, &r->luma, false, channelTable);
+  fillLook(&r->looks[1], frame, &r->luma, true, channelTable);
   memset(r->bandDrawn, 0, sizeof r->bandDrawn);
 }
 
@@ -230,7 +237,7 @@ static int addColumn(Span *spans, int n, int32_t x) {
   return n + 1;
 }
 
-// The guide pixels of a row that is not a guide row, in column order.
+// The guide pixels of a row that is not a guide row; they may overlap.
 static int guideSpans(int32_t y, const FrameContext *frame, Span *spans) {
   const RenderParams *p = &frame->params;
   const OverlayGeometry *g = &frame->geometry;
@@ -251,13 +258,6 @@ static int guideSpans(int32_t y, const FrameContext *frame, Span *spans) {
     spans[n].to = (int64_t)g->centreColumn + crosshairReach;
     ++n;
   }
-  for (int i = 1; i < n; ++i) {
-    for (int j = i; j > 0 && spans[j].from < spans[j - 1].from; --j) {
-      const Span t = spans[j];
-      spans[j] = spans[j - 1];
-      spans[j - 1] = t;
-    }
-  }
   return n;
 }
 
@@ -268,26 +268,24 @@ static bool isGuideRow(int32_t y, const FrameContext *frame) {
          (p->GuideGolden && isGuideLine(y, g->goldenRows));
 }
 
-// Pixels x1 <= x < x2 of row y, all inside the source.
+// Pixels x1 <= x < x2 of row y, all inside the source: the whole run, then
+// the guide pixels over it. A guide pixel's alpha follows the same rule as
+// the run's, so painting it from the source stays right even when the
+// output is the source.
 static void drawInside(const RowRenderer *r, int32_t y, int64_t x1, int64_t x2,
                        const RunLook *look) {
   if (isGuideRow(y, r->frame)) {
     drawWhiteRun(r, y, x1, x2, look);
     return;
   }
+  drawAnalysedRun(r, y, x1, x2, look);
   Span spans[kMostGuideSpans];
   const int n = guideSpans(y, r->frame, spans);
-  int64_t x = x1;
-  for (int i = 0; i < n && x < x2; ++i) {
-    const int64_t from = spans[i].from > x ? spans[i].from : x;
+  for (int i = 0; i < n; ++i) {
+    const int64_t from = spans[i].from > x1 ? spans[i].from : x1;
     const int64_t to = spans[i].to < x2 ? spans[i].to : x2;
-    if (from < to) {
-      drawAnalysedRun(r, y, x, from, look);
-      drawWhiteRun(r, y, from, to, look);
-      x = to;
-    }
+    drawWhiteRun(r, y, from, to, look);
   }
-  drawAnalysedRun(r, y, x, x2, look);
 }
 
 // ---------------------------------------------------------------- rows
@@ -307,17 +305,57 @@ static BandKind bandOfRow(int32_t y, const FrameContext *frame) {
   return p->ShowSkinToneLine ? kSkinLine : kNoBand;
 }
 
+static Colour bandColour(BandKind band, int32_t x, const FrameContext *frame) {
+  if (band == kGrayBand) {
+    return kMiddleGray;
+  }
+  if (band == kSkinPatches) {
+    return skinPatchColour(x, &frame->geometry, &frame->colours);
+  }
+  return skinLineColour(x, &frame->geometry, &frame->colours);
+}
+
+// A band row: the band's colour at each column, opaque, through the bars.
+template <typename Pixels>
+static void drawBandPixels(const RowRenderer *r, int32_t y, BandKind band,
+                           const RunLook *look) {
+  const OfxRectI &w = r->window;
+  uint8_t *out = outputAt(r, w.x1, y);
+  for (int32_t x = w.x1; x < w.x2; ++x, out += Pixels::size) {
+    const Colour c = bandColour(band, x, r->frame);
+    const WorkPixel p = {barred(c.r, look), barred(c.g, look),
+                         barred(c.b, look), 1.0f};
+    Pixels::store(out, p);
+  }
+}
+
+// Band rows of one kind come out the same, so all but the first are
+// copies. A float bar row whose factor is NaN goes pixel by pixel: the
+// NaN it stores depends on which NaN the product meets first.
 static void drawBandRow(RowRenderer *r, int32_t y, BandKind band, bool bar) {
   const OfxRectI &w = r->window;
+  const RunLook *look = &r->looks[bar];
   if (r->bandDrawn[band][bar]) {
     const int32_t earlier = r->bandRow[band][bar];
     memcpy(outputAt(r, w.x1, y), outputAt(r, w.x1, earlier),
            (size_t)(spanOf(w.x1, w.x2) * r->pixelSize));
     return;
   }
-  drawPixels(r, y, w.x1, w.x2);
+  if (!r->frame->floatPixels) {
+    drawBandPixels<BytePixels>(r, y, band, look);
+  } else if (bar && look->barFactor != look->barFactor) {
+    drawPixels(r, y, w.x1, w.x2);
+  } else {
+    drawBandPixels<FloatPixels>(r, y, band, look);
+  }
   r->bandDrawn[band][bar] = true;
   r->bandRow[band][bar] = y;
+}
+
+static void fillBytes(uint8_t *out, int64_t count, uint32_t pixel) {
+  for (int64_t i = 0; i < count; ++i) {
+    memcpy(out + 4 * i, &pixel, 4);
+  }
 }
 
 static void drawPictureRow(const RowRenderer *r, int32_t y, bool bar) {
@@ -328,6 +366,10 @@ static void drawPictureRow(const RowRenderer *r, int32_t y, bool bar) {
   const int64_t x2 = w.x2 < sb.x2 ? w.x2 : sb.x2;
   const bool rowInSource = sb.y1 <= y && y < sb.y2;
   const bool nanBar = bar && look->barFactor != look->barFactor;
+  if (look->blackBytes) {
+    fillBytes(outputAt(r, w.x1, y), spanOf(w.x1, w.x2), 0xff000000u);
+    return;
+  }
   if (!rowInSource || nanBar || x1 >= x2) {
     drawPixels(r, y, w.x1, w.x2);
     return;

@@ -4,6 +4,7 @@
 #ifndef VANTOREL_STAGE_RULES_H
 #define VANTOREL_STAGE_RULES_H
 
+#include "numeric.h"
 #include "vantorel_types.h"
 
 static inline int64_t distanceBetween(int32_t a, int32_t b) {
@@ -57,6 +58,41 @@ static inline bool onCrosshairRow(int32_t x, int32_t y,
                                   const OverlayGeometry *g) {
   return y == g->centreRow &&
          distanceBetween(x, g->centreColumn) < crosshairReach;
+}
+
+// The colours the reference bands paint at column x (alpha becomes 1).
+static const Colour kMiddleGray = {0.5f, 0.5f, 0.5f};
+
+static inline Colour skinPatchColour(int32_t x, const OverlayGeometry *g,
+                                     const ReferenceColours *c) {
+  return x < g->centreColumn ? c->lightSkin : c->darkSkin;
+}
+
+// The fraction of the way along a half of the skin line, from `from`
+// toward `to`, as a 32-bit float quotient of the two column differences.
+static inline float lineFraction(int32_t x, int32_t from, int32_t to) {
+  return (float)((int64_t)x - from) / (float)((int64_t)to - from);
+}
+
+// From the boosted light skin at x1 to black at the centre column, then up
+// toward the boosted dark skin at x2.
+static inline Colour skinLineColour(int32_t x, const OverlayGeometry *g,
+                                    const ReferenceColours *c) {
+  Colour out;
+  if (x < g->centreColumn) {
+    const float t = lineFraction(x, g->x1, g->centreColumn);
+    const Colour &from = c->boostedLightSkin;
+    out.r = lerp(from.r, 0.0f, t);
+    out.g = lerp(from.g, 0.0f, t);
+    out.b = lerp(from.b, 0.0f, t);
+  } else {
+    const float t = lineFraction(x, g->centreColumn, g->x2);
+    const Colour &to = c->boostedDarkSkin;
+    out.r = lerp(0.0f, to.r, t);
+    out.g = lerp(0.0f, to.g, t);
+    out.b = lerp(0.0f, to.b, t);
+  }
+  return out;
 }
 
 // The false-colour scale: luma below purpleBelow is purple, below blueBelow
