@@ -1,7 +1,7 @@
 #!/bin/sh
 # Checks the built bundle the way a host installer would see it: the layout,
-# the icon, the two exported functions and nothing else, and no C++ runtime
-# among the module's shared-library dependencies.
+# the icon, the two exported functions and nothing else, no C++ runtime
+# among the module's shared-library dependencies, and no allocator.
 set -eu
 bundle=$1
 arch=$2
@@ -31,4 +31,9 @@ if readelf -Ws --dyn-syms "$binary" | grep -v '__cxa_finalize' |
   grep -q -e '__cxa_' -e '__gxx_personality' -e '_Znw' -e '_ZdlPv' -e '_ZNSt'; then
   fail "the module refers to the C++ runtime"
 fi
+# Rendering allocates nothing: the module does not even import an allocator.
+allocators=$(nm -D --undefined-only "$binary" | awk '{print $2}' | sed 's/@.*//' |
+  grep -x -E 'malloc|calloc|realloc|reallocarray|free|aligned_alloc|posix_memalign|memalign|valloc|pvalloc|strdup|strndup|mmap|mmap64|sbrk|brk' |
+  tr '\n' ' ' || true)
+[ -z "$allocators" ] || fail "the module imports allocators: $allocators"
 echo "module ok: exports [$exports] needs [$needed]"
