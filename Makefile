@@ -2,19 +2,21 @@
 #   make run   build the plug-in and the tool, write the gallery of the aids
 #   make test  build everything and run the tests
 #   make docs  regenerate docs/gallery.png, the picture the README shows
+#   make bench build, then time the render against the copy floor
 # Run as root, missing Debian packages are installed first; otherwise the
 # one apt-get line needed is printed.
 
 BUILD ?= build
 BUILD_TYPE ?= Release
-DEBIAN_PACKAGES := cmake ninja-build g++ make libgtest-dev libopenimageio-dev
+DEBIAN_PACKAGES := cmake ninja-build g++ make libgtest-dev libopenimageio-dev \
+                   libbenchmark-dev
 # Also needed by the sanitizer, ThreadSanitizer and fuzz builds of .ci/run:
 # clang with its sanitizer and libFuzzer runtimes, and llvm-symbolizer.
 CHECK_PACKAGES := clang libclang-rt-14-dev llvm
 PACKAGES ?= $(DEBIAN_PACKAGES)
 VANTOREL := $(BUILD)/tools/vantorel/vantorel
 
-.PHONY: all deps deps-check configure build run docs test install clean
+.PHONY: all deps deps-check configure build run docs test bench install clean
 
 all: build
 
@@ -36,7 +38,7 @@ deps-check:
 	@$(MAKE) --no-print-directory deps PACKAGES="$(DEBIAN_PACKAGES) $(CHECK_PACKAGES)"
 
 configure: deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DVANTOREL_BUILD_BENCH=ON
 
 build: configure
 	cmake --build $(BUILD)
@@ -50,6 +52,9 @@ docs: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
+
+bench: build
+	$(BUILD)/bench/vantorel_bench
 
 install: build
 	cmake --install $(BUILD)

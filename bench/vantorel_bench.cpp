@@ -302,6 +302,7 @@ public:
   void ReportRuns(const std::vector<Run> &runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run &run : runs) {
+      failed_ = failed_ || run.error_occurred;
       if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median" &&
           !run.error_occurred) {
         medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
@@ -323,6 +324,8 @@ public:
       }
     }
   }
+
+  bool failed() const { return failed_; }
 
 private:
   double median(const std::string &name) const {
@@ -350,6 +353,7 @@ private:
   }
 
   std::map<std::string, double> medians_;
+  bool failed_ = false;
 };
 
 void registerAll() {
@@ -391,7 +395,7 @@ int main(int argc, char **argv) {
   }
   registerAll();
   SummaryReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
+  const std::size_t ran = benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
-  return 0;
+  return ran == 0 || reporter.failed() ? 1 : 0;
 }
