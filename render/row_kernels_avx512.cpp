@@ -141,7 +141,7 @@ AVX512 static inline __m512i falseColourBytes(__m512i p,
   if (Opaque) {
     return _mm512_or_si512(rgb, c.alphaByte);
   }
-  return _mm512_ternarylogic_epi32(c.alphaByte, p, rgb, 0xca); // a ? p : rgb
+  return _mm512_ternarylogic_epi32(rgb, p, c.alphaByte, 0xd8); // c ? b : a
 }
 
 template <bool Bar, bool Opaque>

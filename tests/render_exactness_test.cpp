@@ -207,10 +207,12 @@ void fillRandom(Image &image, unsigned seed) {
               static_cast<std::uint8_t>(grey && c > 0 && c < 3 ? p[0] : rng());
         }
       } else {
-        float *p = image.floatAt(x, y);
+        // Rows may start anywhere, so the floats are copied in unaligned.
+        float p[4];
         for (int c = 0; c < 4; ++c) {
           p[c] = grey && c > 0 && c < 3 ? p[0] : randomChannel(rng);
         }
+        std::memcpy(image.byteAt(x, y), p, sizeof p);
       }
     }
   }
