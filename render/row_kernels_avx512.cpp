@@ -28,32 +28,55 @@ static __mmask16 firstLanes(int64_t n) {
 
 AVX512 static __m512i bytesOf(uint32_t v) { return _mm512_set1_epi32((int)v); }
 
-// ---------------------------------------------------------------- 8-bit
-
-// A 256-byte table lookup of every byte: two 128-entry permutes, chosen
-// by each byte's top bit.
-AVX512 static __m512i lookUp(__m512i bytes, const __m512i table[4]) {
-  const __m512i low = _mm512_permutex2var_epi8(table[0], bytes, table[1]);
-  const __m512i high = _mm512_permutex2var_epi8(table[2], bytes, table[3]);
-  return _mm512_mask_blend_epi8(_mm512_movepi8_mask(bytes), low, high);
+// Runs Kernel::pixels over a run of 16 8-bit pixels a vector, the last
+// vector under a mask.
+template <typename Kernel>
+AVX512 static void byteVectors(const uint8_t *source, uint8_t *output,
+                               int64_t count, const typename Kernel::Setup &c) {
+  int64_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const __m512i p = _mm512_loadu_si512(source + 4 * i);
+    _mm512_storeu_si512(output + 4 * i, Kernel::pixels(p, c));
+  }
+  if (i < count) {
+    const __mmask16 lanes = firstLanes(count - i);
+    const __m512i p = _mm512_maskz_loadu_epi32(lanes, source + 4 * i);
+    _mm512_mask_storeu_epi32(output + 4 * i, lanes, Kernel::pixels(p, c));
+  }
 }
 
-static const __mmask64 kAlphaBytes = 0x8888888888888888ull;
+// ---------------------------------------------------------------- 8-bit table
+
+typedef struct ByteTable {
+  __m512i table[4];
+  __m512i opaque;
+} ByteTable;
+
+// R, G and B through a 256-byte table (two 128-entry permutes, chosen by
+// each byte's top bit); alpha passes or becomes 255.
+template <bool Opaque> struct ByTable {
+  typedef ByteTable Setup;
+  AVX512 static inline __m512i pixels(__m512i p, const ByteTable &c) {
+    const __m512i low = _mm512_permutex2var_epi8(c.table[0], p, c.table[1]);
+    const __m512i high = _mm512_permutex2var_epi8(c.table[2], p, c.table[3]);
+    const __m512i rgb =
+        _mm512_mask_blend_epi8(_mm512_movepi8_mask(p), low, high);
+    const __mmask64 alphaBytes = 0x8888888888888888ull;
+    return _mm512_mask_blend_epi8(alphaBytes, rgb, Opaque ? c.opaque : p);
+  }
+};
 
 AVX512 static void bytesByTable(const uint8_t *source, uint8_t *output,
                                 int64_t count, const RunLook *look) {
-  __m512i table[4];
+  ByteTable c;
   for (int i = 0; i < 4; ++i) {
-    table[i] = _mm512_loadu_si512(look->channel + 64 * i);
+    c.table[i] = _mm512_loadu_si512(look->channel + 64 * i);
   }
-  const __m512i opaque = _mm512_set1_epi8((char)0xff);
-  for (int64_t i = 0; i < count; i += 16) {
-    const __mmask16 lanes = firstLanes(count - i);
-    const __m512i p = _mm512_maskz_loadu_epi32(lanes, source + 4 * i);
-    const __m512i alpha = look->opaque ? opaque : p;
-    const __m512i out =
-        _mm512_mask_blend_epi8(kAlphaBytes, lookUp(p, table), alpha);
-    _mm512_mask_storeu_epi32(output + 4 * i, lanes, out);
+  c.opaque = _mm512_set1_epi8((char)0xff);
+  if (look->opaque) {
+    byteVectors<ByTable<true>>(source, output, count, c);
+  } else {
+    byteVectors<ByTable<false>>(source, output, count, c);
   }
 }
 
@@ -115,9 +138,14 @@ AVX512 static inline __m512i storedGrey(__m512 v) {
 // 16 pixels. The band comes from the luma's bucket and one comparison; the
 // grey is the stored luma, scaled and clamped to 0..1 first in bar rows
 // (elsewhere a grey luma lies within 0.1..0.95 already).
+template <bool Bar, bool Opaque> struct FalseColourBytes {
+  typedef BytesFalseColour Setup;
+  AVX512 static inline __m512i pixels(__m512i p, const BytesFalseColour &c);
+};
+
 template <bool Bar, bool Opaque>
-AVX512 static inline __m512i falseColourBytes(__m512i p,
-                                              const BytesFalseColour &c) {
+AVX512 inline __m512i
+FalseColourBytes<Bar, Opaque>::pixels(__m512i p, const BytesFalseColour &c) {
   const __m512 red = lumaTerm(p, 0, c.weights[0]);
   const __m512 green = lumaTerm(p, 1, c.weights[1]);
   const __m512 blue = lumaTerm(p, 2, c.weights[2]);
@@ -144,33 +172,19 @@ AVX512 static inline __m512i falseColourBytes(__m512i p,
   return _mm512_ternarylogic_epi32(rgb, p, c.alphaByte, 0xd8); // c ? b : a
 }
 
-template <bool Bar, bool Opaque>
-AVX512 static void bytesFalseColourRun(const uint8_t *source, uint8_t *output,
-                                       int64_t count, const RunLook *look) {
-  const BytesFalseColour c = bytesFalseColourFor(look);
-  int64_t i = 0;
-  for (; i + 16 <= count; i += 16) {
-    const __m512i p = _mm512_loadu_si512(source + 4 * i);
-    _mm512_storeu_si512(output + 4 * i, falseColourBytes<Bar, Opaque>(p, c));
-  }
-  if (i < count) {
-    const __mmask16 lanes = firstLanes(count - i);
-    const __m512i p = _mm512_maskz_loadu_epi32(lanes, source + 4 * i);
-    _mm512_mask_storeu_epi32(output + 4 * i, lanes,
-                             falseColourBytes<Bar, Opaque>(p, c));
-  }
-}
-
 AVX512 static void bytesFalseColour(const uint8_t *source, uint8_t *output,
                                     int64_t count, const RunLook *look) {
   if (!look->bucketsFit) {
     portableKernels().bytesFalseColour(source, output, count, look);
-  } else if (!look->bar) {
-    bytesFalseColourRun<false, false>(source, output, count, look);
+    return;
+  }
+  const BytesFalseColour c = bytesFalseColourFor(look);
+  if (!look->bar) {
+    byteVectors<FalseColourBytes<false, false>>(source, output, count, c);
   } else if (look->opaque) {
-    bytesFalseColourRun<true, true>(source, output, count, look);
+    byteVectors<FalseColourBytes<true, true>>(source, output, count, c);
   } else {
-    bytesFalseColourRun<true, false>(source, output, count, look);
+    byteVectors<FalseColourBytes<true, false>>(source, output, count, c);
   }
 }
 

@@ -2,14 +2,15 @@
 // position only through a few per-frame rows and columns, so each row is
 // classified once:
 // - a row the reference bands cover comes out the same whatever the
-//   picture, so the first row of each kind (with or without bars) is drawn
-//   pixel by pixel and later ones are copies of it;
-// - any other row is cut at the guide columns into runs of pixels that
-//   share one treatment, each drawn by a run kernel;
-// - pixels outside the source, and bar rows whose bar factor is NaN, go
-//   pixel by pixel.
-// The per-frame tables the kernels use are taken from the stages
-// themselves, run on single pixels.
+//   picture: the first row of each kind (with or without bars) is drawn
+//   from the band colours, later ones are copies of it;
+// - any other row inside the source is drawn by a run kernel (the picture
+//   analysis, then the bars), and its guide pixels are painted over it;
+// - pixels outside the source, and float bar rows whose bar factor is NaN,
+//   go through the stages one at a time.
+// The per-frame values the kernels use (bar factor, alpha rule, byte
+// tables, band and guide colours) are taken from the stages themselves,
+// run on single pixels.
 #include "frame.h"
 #include "overlays.h"
 #include "pixels.h"
@@ -365,7 +366,8 @@ static void drawPictureRow(const RowRenderer *r, int32_t y, bool bar) {
   const int64_t x1 = w.x1 > sb.x1 ? w.x1 : sb.x1;
   const int64_t x2 = w.x2 < sb.x2 ? w.x2 : sb.x2;
   const bool rowInSource = sb.y1 <= y && y < sb.y2;
-  const bool nanBar = bar && look->barFactor != look->barFactor;
+  const bool nanBar =
+      r->frame->floatPixels && bar && look->barFactor != look->barFactor;
   if (look->blackBytes) {
     fillBytes(outputAt(r, w.x1, y), spanOf(w.x1, w.x2), 0xff000000u);
     return;
