@@ -41,27 +41,8 @@ const Depth kDepths[] = {Depth::Byte, Depth::Float};
 struct Setting {
   const char *name;
   std::vector<std::pair<std::string, double>> params;
+  bool everySwitch = false; // all boolean parameters on
 };
-
-const char *const kAllSwitches[] = {"ShowSkinTonePatches",
-                                    "ShowSkinToneLine",
-                                    "ShowMiddleGray",
-                                    "LegalizeLevels",
-                                    "FalseColorMode",
-                                    "GuideThirds",
-                                    "GuideGolden",
-                                    "GuideCrosshair",
-                                    "Crop185",
-                                    "Crop235",
-                                    "Crop239"};
-
-Setting everything(const char *name, double opacity) {
-  Setting s{name, {{"CropOpacity", opacity}}};
-  for (const char *p : kAllSwitches) {
-    s.params.push_back({p, 1});
-  }
-  return s;
-}
 
 const std::vector<Setting> &settings() {
   static const std::vector<Setting> all = {
@@ -72,8 +53,8 @@ const std::vector<Setting> &settings() {
        {{"GuideThirds", 1}, {"GuideGolden", 1}, {"GuideCrosshair", 1}}},
       {"skin-line+patches",
        {{"ShowSkinToneLine", 1}, {"ShowSkinTonePatches", 1}}},
-      everything("everything-0.5", 0.5),
-      everything("everything-1", 1.0),
+      {"everything-0.5", {{"CropOpacity", 0.5}}, true},
+      {"everything-1", {{"CropOpacity", 1.0}}, true},
   };
   return all;
 }
@@ -168,9 +149,11 @@ public:
   void select(const Setting &setting) {
     for (Build *build : {&fast_, &reference_}) {
       for (const auto &param : build->instance->params.params) {
-        host_.setParam(build->instance, param->name,
-                       param->type == kOfxParamTypeBoolean ? 0
-                                                           : defaultOf(*param));
+        if (param->type == kOfxParamTypeBoolean) {
+          host_.setParam(build->instance, param->name, setting.everySwitch);
+        } else if (param->type == kOfxParamTypeDouble) {
+          host_.setParam(build->instance, param->name, defaultOf(*param));
+        }
       }
       for (const auto &[name, value] : setting.params) {
         host_.setParam(build->instance, name, value);
