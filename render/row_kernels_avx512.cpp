@@ -135,17 +135,22 @@ AVX512 static inline __m512i storedGrey(__m512 v) {
   return _mm512_cvttps_epi32(_mm512_mul_ps(v, _mm512_set1_ps(255.0f)));
 }
 
+// How a row's bars treat an 8-bit grey: none; a factor within 0..1, which
+// keeps a luma (0 to just above 1) where the store's clamp changes nothing;
+// any other factor.
+enum ByteBars { kNoBars, kBarsWithin, kBarsClamped };
+
 // 16 pixels. The band comes from the luma's bucket and one comparison; the
-// grey is the stored luma, scaled and clamped to 0..1 first in bar rows
-// (elsewhere a grey luma lies within 0.1..0.95 already).
-template <bool Bar, bool Opaque> struct FalseColourBytes {
+// grey is the stored luma, scaled (and clamped) first in bar rows; elsewhere
+// a grey luma lies within 0.1..0.95 already.
+template <ByteBars Bars, bool Opaque> struct FalseColourBytes {
   typedef BytesFalseColour Setup;
   AVX512 static inline __m512i pixels(__m512i p, const BytesFalseColour &c);
 };
 
-template <bool Bar, bool Opaque>
+template <ByteBars Bars, bool Opaque>
 AVX512 inline __m512i
-FalseColourBytes<Bar, Opaque>::pixels(__m512i p, const BytesFalseColour &c) {
+FalseColourBytes<Bars, Opaque>::pixels(__m512i p, const BytesFalseColour &c) {
   const __m512 red = lumaTerm(p, 0, c.weights[0]);
   const __m512 green = lumaTerm(p, 1, c.weights[1]);
   const __m512 blue = lumaTerm(p, 2, c.weights[2]);
@@ -158,7 +163,9 @@ FalseColourBytes<Bar, Opaque>::pixels(__m512i p, const BytesFalseColour &c) {
       c.below, _mm512_mask_or_epi32(bucket, aboveLimit, bucket, c.aboveBit),
       c.above);
   __m512i shown = grey;
-  if (Bar) {
+  if (Bars == kBarsWithin) {
+    shown = storedGrey(_mm512_mul_ps(luma, c.barFactor));
+  } else if (Bars == kBarsClamped) {
     __m512 v = _mm512_mul_ps(luma, c.barFactor);
     v = _mm512_max_ps(v, _mm512_setzero_ps());
     shown = storedGrey(_mm512_min_ps(v, _mm512_set1_ps(1.0f)));
@@ -179,12 +186,22 @@ AVX512 static void bytesFalseColour(const uint8_t *source, uint8_t *output,
     return;
   }
   const BytesFalseColour c = bytesFalseColourFor(look);
+  const float k = look->barFactor;
   if (!look->bar) {
-    byteVectors<FalseColourBytes<false, false>>(source, output, count, c);
+    byteVectors<FalseColourBytes<kNoBars, false>>(source, output, count, c);
+  } else if (k >= 0.0f && k <= 1.0f) {
+    if (look->opaque) {
+      byteVectors<FalseColourBytes<kBarsWithin, true>>(source, output, count,
+                                                       c);
+    } else {
+      byteVectors<FalseColourBytes<kBarsWithin, false>>(source, output, count,
+                                                        c);
+    }
   } else if (look->opaque) {
-    byteVectors<FalseColourBytes<true, true>>(source, output, count, c);
+    byteVectors<FalseColourBytes<kBarsClamped, true>>(source, output, count, c);
   } else {
-    byteVectors<FalseColourBytes<true, false>>(source, output, count, c);
+    byteVectors<FalseColourBytes<kBarsClamped, false>>(source, output, count,
+                                                       c);
   }
 }
 

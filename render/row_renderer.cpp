@@ -306,14 +306,42 @@ static BandKind bandOfRow(int32_t y, const FrameContext *frame) {
   return p->ShowSkinToneLine ? kSkinLine : kNoBand;
 }
 
-static Colour bandColour(BandKind band, int32_t x, const FrameContext *frame) {
+// The colour the gray band or the patches paint at column x, and the first
+// column after x that may differ: the gray band is one colour, the patches
+// two.
+typedef struct BandRun {
+  Colour colour;
+  int64_t end;
+} BandRun;
+
+static BandRun bandRun(BandKind band, int32_t x, const FrameContext *frame) {
+  const OverlayGeometry *g = &frame->geometry;
+  BandRun run;
   if (band == kGrayBand) {
-    return kMiddleGray;
+    run.colour = kMiddleGray;
+    run.end = INT64_MAX;
+  } else {
+    run.colour = skinPatchColour(x, g, &frame->colours);
+    run.end = skinPatchEnd(x, g);
   }
-  if (band == kSkinPatches) {
-    return skinPatchColour(x, &frame->geometry, &frame->colours);
+  return run;
+}
+
+// Repeats the pixel at `out` over the next count - 1 pixels.
+static void repeatPixel(uint8_t *out, int64_t count, int pixelSize) {
+  int64_t done = 1;
+  while (done < count) {
+    const int64_t n = done < count - done ? done : count - done;
+    memcpy(out + done * pixelSize, out, (size_t)(n * pixelSize));
+    done += n;
   }
-  return skinLineColour(x, &frame->geometry, &frame->colours);
+}
+
+template <typename Pixels>
+static void storeBandPixel(uint8_t *out, Colour c, const RunLook *look) {
+  const WorkPixel p = {barred(c.r, look), barred(c.g, look), barred(c.b, look),
+                       1.0f};
+  Pixels::store(out, p);
 }
 
 // A band row: the band's colour at each column, opaque, through the bars.
@@ -321,12 +349,23 @@ template <typename Pixels>
 static void drawBandPixels(const RowRenderer *r, int32_t y, BandKind band,
                            const RunLook *look) {
   const OfxRectI &w = r->window;
-  uint8_t *out = outputAt(r, w.x1, y);
-  for (int32_t x = w.x1; x < w.x2; ++x, out += Pixels::size) {
-    const Colour c = bandColour(band, x, r->frame);
-    const WorkPixel p = {barred(c.r, look), barred(c.g, look),
-                         barred(c.b, look), 1.0f};
-    Pixels::store(out, p);
+  if (band == kSkinLine) {
+    const FrameContext *f = r->frame;
+    uint8_t *out = outputAt(r, w.x1, y);
+    for (int32_t x = w.x1; x < w.x2; ++x, out += Pixels::size) {
+      storeBandPixel<Pixels>(out, skinLineColour(x, &f->geometry, &f->colours),
+                             look);
+    }
+    return;
+  }
+  int64_t x = w.x1;
+  while (x < w.x2) {
+    const BandRun run = bandRun(band, (int32_t)x, r->frame);
+    uint8_t *out = outputAt(r, x, y);
+    storeBandPixel<Pixels>(out, run.colour, look);
+    const int64_t end = run.end < w.x2 ? run.end : w.x2;
+    repeatPixel(out, end - x, Pixels::size);
+    x = end;
   }
 }
 

@@ -68,6 +68,11 @@ static inline Colour skinPatchColour(int32_t x, const OverlayGeometry *g,
   return x < g->centreColumn ? c->lightSkin : c->darkSkin;
 }
 
+// The first column after x whose patch colour may differ from x's.
+static inline int64_t skinPatchEnd(int32_t x, const OverlayGeometry *g) {
+  return x < g->centreColumn ? (int64_t)g->centreColumn : INT64_MAX;
+}
+
 // The fraction of the way along a half of the skin line, from `from`
 // toward `to`, as a 32-bit float quotient of the two column differences.
 static inline float lineFraction(int32_t x, int32_t from, int32_t to) {
