@@ -313,10 +313,12 @@ protected:
     }
   }
 
-  // Renders the case through all three builds; false after a difference.
-  bool agree(const FrameCase &c) {
+  // Renders the case through the reference and the given builds (by
+  // default both others); false after a difference.
+  bool agree(const FrameCase &c, std::initializer_list<LoadedBuild *> builds = {
+                                     shipping, portable}) {
     const LoadedBuild::Result want = reference->render(c);
-    for (LoadedBuild *build : {shipping, portable}) {
+    for (LoadedBuild *build : builds) {
       const LoadedBuild::Result got =
           build->render(c, &reference->lastSource());
       const char *which = build == shipping ? "shipping" : "portable";
@@ -393,7 +395,9 @@ TEST_F(RenderExactnessTest, EverythingOnAtLargerSizes) {
 }
 
 // Every 8-bit RGB triple through false colour, once in rows without bars
-// and once in bar rows: a 4096 x 4096 frame holds each triple once.
+// and once in bar rows: a 4096 x 4096 frame holds each triple once. The
+// portable kernel does the stages' own arithmetic per pixel; this is for the
+// shipping build's wide kernels.
 TEST_F(RenderExactnessTest, FalseColourOfEveryByteTriple) {
   const OfxRectI bounds{0, 0, 4096, 4096};
   const auto triples = [](int rowShift) {
@@ -424,7 +428,7 @@ TEST_F(RenderExactnessTest, FalseColourOfEveryByteTriple) {
     c.params = {
         {"FalseColorMode", 1}, {"Crop239", r.crop}, {"CropOpacity", 0.37}};
     c.fill = triples(r.rowShift);
-    if (!agree(c)) {
+    if (!agree(c, {shipping})) {
       return;
     }
   }
