@@ -138,6 +138,10 @@ static Analysis analysisOf(const RenderParams *params) {
   return params->LegalizeLevels ? kAnalysisLegalize : kAnalysisNone;
 }
 
+static bool windowHasBarRows(OfxRectI window, const OverlayGeometry *g) {
+  return isBarRow(window.y1, g) || isBarRow(window.y2 - 1, g);
+}
+
 static void prepare(RowRenderer *r, const FrameContext *frame) {
   r->frame = frame;
   r->pixelSize = pixelSizeOf(frame);
@@ -149,10 +153,13 @@ static void prepare(RowRenderer *r, const FrameContext *frame) {
   if (!frame->floatPixels && r->analysis == kAnalysisFalseColour) {
     fillLumaTerms(&r->luma);
   }
-  const bool channelTable =
+  // The byte table serves legalized runs, and plain runs in bar rows.
+  const bool byTable =
       !frame->floatPixels && r->analysis != kAnalysisFalseColour;
-  fillLook(&r->looks[0], frame, &r->luma, false, channelTable);
-  fillLook(&r->looks[1], frame, &r->luma, true, channelTable);
+  fillLook(&r->looks[0], frame, &r->luma, false,
+           byTable && r->analysis == kAnalysisLegalize);
+  fillLook(&r->looks[1], frame, &r->luma, true,
+           byTable && windowHasBarRows(r->window, &frame->geometry));
   memset(r->bandDrawn, 0, sizeof r->bandDrawn);
 }
 
