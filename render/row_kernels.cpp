@@ -117,12 +117,11 @@ void fillBandBuckets(RunLook *look) {
   int band = falseColourBand(0.0f);
   for (int bucket = 0; bucket < 16; ++bucket) {
     look->bucketLimit[bucket] = INFINITY;
-    look->bucketBelow[bucket] = look->bucketAbove[bucket] =
-        bucketEntry(band, look);
+    look->bucketBandBelow[bucket] = look->bucketBandAbove[bucket] = band;
     if (limit < count && bucketOf(limits[limit]) == bucket) {
       look->bucketLimit[bucket] = limits[limit];
       band = falseColourBand(limits[limit]);
-      look->bucketAbove[bucket] = bucketEntry(band, look);
+      look->bucketBandAbove[bucket] = band;
       ++limit;
       const bool ascending =
           limit == count || limits[limit - 1] < limits[limit];
@@ -133,6 +132,12 @@ void fillBandBuckets(RunLook *look) {
   }
   if (limit < count) {
     look->bucketsFit = false;
+  }
+  for (int bucket = 0; bucket < 16; ++bucket) {
+    look->bucketBelow[bucket] =
+        bucketEntry(look->bucketBandBelow[bucket], look);
+    look->bucketAbove[bucket] =
+        bucketEntry(look->bucketBandAbove[bucket], look);
   }
 }
 

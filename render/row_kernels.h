@@ -29,13 +29,15 @@ typedef struct RunLook {
   uint32_t whiteBytes;                   // a stored guide pixel, alpha 0
   const LumaTerms *luma;
   // The bands by bucket, for kernels that classify a luma with one
-  // comparison: a luma lies in bucket trunc(luma * 255) / 16 (clamped to
-  // 0..15), and changes band in that bucket only at bucketLimit (its band
-  // is bucketBelow below the limit, bucketAbove from it on). Entries are 0
-  // for grey and a stored band colour with the top bit set otherwise.
-  // False when the scale does not fit one limit a bucket.
+  // comparison: a luma lies in bucket trunc(clamp(luma, 0, 1) * 255) / 16
+  // and changes band in that bucket only at bucketLimit (its band is
+  // bucketBandBelow below the limit, bucketBandAbove from it on). For 8-bit
+  // pixels, bucketBelow and bucketAbove hold 0 for grey and otherwise the
+  // stored band colour with the top bit set. bucketsFit is false when the
+  // scale does not fit one limit a bucket.
   bool bucketsFit;
   float bucketLimit[16];
+  int32_t bucketBandBelow[16], bucketBandAbove[16];
   uint32_t bucketBelow[16], bucketAbove[16];
   // float pixels (alpha unused):
   WorkPixel bandColours[kFalseColourBands];
@@ -47,6 +49,8 @@ static inline float barred(float v, const RunLook *look) {
   return look->bar ? v * look->barFactor : v;
 }
 
+enum { kKernelGroup = 16 };
+
 typedef struct RowKernels {
   // R, G and B through look->channel.
   void (*bytesByTable)(const uint8_t *source, uint8_t *output, int64_t count,
@@ -56,9 +60,9 @@ typedef struct RowKernels {
   // Optionally legalized, then the bars.
   void (*floatsAnalysed)(const uint8_t *source, uint8_t *output, int64_t count,
                          const RunLook *look, bool legalize);
-  // Answers how many pixels it drew: all, unless it stopped before a pixel
-  // it cannot draw exactly, at the latest the first whose luma is NaN (its
-  // bits depend on which NaN the sums meet first).
+  // Answers how many pixels it drew: all, unless it stopped at most
+  // kKernelGroup - 1 pixels before the first whose luma is NaN (that
+  // pixel's bits depend on which NaN the sums meet first).
   int64_t (*floatsFalseColour)(const uint8_t *source, uint8_t *output,
                                int64_t count, const RunLook *look);
 } RowKernels;
@@ -66,7 +70,8 @@ typedef struct RowKernels {
 // Fills the bucket tables from kFalseColour and look->bandBytes.
 void fillBandBuckets(RunLook *look);
 
-// Kernels in plain C++, for any machine.
+// Kernels in plain C++, for any machine. Their floatsFalseColour stops
+// exactly at the first pixel whose luma is NaN.
 RowKernels portableKernels(void);
 
 // Kernels for x86-64 processors with AVX-512 (F, BW and VBMI). False, and

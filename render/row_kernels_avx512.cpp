@@ -210,12 +210,12 @@ AVX512 static void bytesFalseColour(const uint8_t *source, uint8_t *output,
 static const __mmask16 kColourLanes = 0x7777;
 static const __mmask16 kAlphaLanes = 0x8888;
 
+// The lanes of the first n of a vector's 4 float pixels.
 static __mmask16 firstPixels(int64_t n) {
+  if (n <= 0) {
+    return 0;
+  }
   return n >= 4 ? (__mmask16)0xffff : (__mmask16)((1u << (4 * n)) - 1u);
-}
-
-AVX512 static __m512 pixelsOf(WorkPixel p) {
-  return _mm512_broadcast_f32x4(_mm_setr_ps(p.r, p.g, p.b, p.a));
 }
 
 // Alpha passes, or becomes 1; no arithmetic touches it.
@@ -284,84 +284,134 @@ AVX512 static void floatsAnalysed(const uint8_t *source, uint8_t *output,
   }
 }
 
+// Float false colour, 16 pixels (four vectors) at a time: the luma terms
+// are formed in place, gathered into one vector of 16 lumas, classified
+// there by bucket, and spread back: each output lane takes its pixel's grey
+// or its band colour's channel through one two-table permute.
 typedef struct FloatsFalseColour {
-  __m512 weights;
-  __m512 limits[7]; // purple below, blue below, green from, green to, pink
-                    // from, pink to, red above
-  __m512i colours[kFalseColourBands];
+  __m512 weights;       // R, G, B luma weights and 0, for each pixel
+  __m512 limits;        // by bucket
+  __m512i below, above; // by bucket: 0 for grey, else 16 + 3 * band
+  __m512i aboveBit;
+  __m512 colours; // the band colours' R, G, B after the bars, in order
   __m512 barFactor;
+  __m512i spread[4]; // vector v's pixel lanes in the 16-pixel vectors
+  __m512i channel;   // 0, 1, 2, 3 for each pixel
+  __m512i greyBase;  // 4 * (pixel within its vector)
 } FloatsFalseColour;
 
+AVX512 static __m512i bandCodes(const int32_t bands[16]) {
+  const __m512i band = _mm512_loadu_si512(bands);
+  const __mmask16 grey = _mm512_cmplt_epi32_mask(band, _mm512_setzero_si512());
+  const __m512i code = _mm512_add_epi32(
+      _mm512_set1_epi32(16), _mm512_mullo_epi32(band, _mm512_set1_epi32(3)));
+  return _mm512_mask_mov_epi32(code, grey, _mm512_setzero_si512());
+}
+
 AVX512 static FloatsFalseColour floatsFalseColourFor(const RunLook *look) {
-  const FalseColourScale &s = kFalseColour;
   FloatsFalseColour c;
   c.weights = _mm512_broadcast_f32x4(
       _mm_setr_ps(kLumaRed, kLumaGreen, kLumaBlue, 0.0f));
-  const float limits[7] = {s.purpleBelow, s.blueBelow, s.greenFrom, s.greenTo,
-                           s.pinkFrom,    s.pinkTo,    s.redAbove};
-  for (int i = 0; i < 7; ++i) {
-    c.limits[i] = _mm512_set1_ps(limits[i]);
-  }
+  c.limits = _mm512_loadu_ps(look->bucketLimit);
+  c.below = bandCodes(look->bucketBandBelow);
+  c.above = bandCodes(look->bucketBandAbove);
+  c.aboveBit = _mm512_set1_epi32(16);
+  float colours[16] = {0.0f};
   for (int band = 0; band < kFalseColourBands; ++band) {
-    c.colours[band] = _mm512_castps_si512(pixelsOf(look->bandColours[band]));
+    colours[3 * band] = look->bandColours[band].r;
+    colours[3 * band + 1] = look->bandColours[band].g;
+    colours[3 * band + 2] = look->bandColours[band].b;
   }
+  c.colours = _mm512_loadu_ps(colours);
   c.barFactor = _mm512_set1_ps(look->barFactor);
+  for (int v = 0; v < 4; ++v) {
+    const int p = 4 * v;
+    c.spread[v] =
+        _mm512_set_epi32(p + 3, p + 3, p + 3, p + 3, p + 2, p + 2, p + 2, p + 2,
+                         p + 1, p + 1, p + 1, p + 1, p, p, p, p);
+  }
+  c.channel = _mm512_set4_epi32(3, 2, 1, 0);
+  c.greyBase = _mm512_set4_epi32(12, 8, 4, 0);
   return c;
 }
 
-// Each pixel's luma in all four of its lanes.
-AVX512 static inline __m512 floatsLuma(__m512 pixels, __m512 weights) {
-  const __m512 terms = _mm512_maskz_mul_ps(kColourLanes, pixels, weights);
-  const __m512 red = _mm512_permute_ps(terms, _MM_SHUFFLE(0, 0, 0, 0));
-  const __m512 green = _mm512_permute_ps(terms, _MM_SHUFFLE(1, 1, 1, 1));
-  const __m512 blue = _mm512_permute_ps(terms, _MM_SHUFFLE(2, 2, 2, 2));
-  return _mm512_add_ps(_mm512_add_ps(red, green), blue);
+// The 16 lumas of four vectors of pixels, in pixel order.
+AVX512 static inline __m512 lumasOf(const __m512 p[4], __m512 weights) {
+  __m512 t[4];
+  for (int v = 0; v < 4; ++v) {
+    t[v] = _mm512_maskz_mul_ps(kColourLanes, p[v], weights);
+  }
+  // Red and green of pixels 0-7 (then 8-15), and their blue.
+  const __m512i redGreen = _mm512_set_epi32(29, 25, 21, 17, 13, 9, 5, 1, 28, 24,
+                                            20, 16, 12, 8, 4, 0);
+  const __m512i blue = _mm512_set_epi32(30, 26, 22, 18, 14, 10, 6, 2, 30, 26,
+                                        22, 18, 14, 10, 6, 2);
+  const __m512i low =
+      _mm512_set_epi32(23, 22, 21, 20, 19, 18, 17, 16, 7, 6, 5, 4, 3, 2, 1, 0);
+  const __m512i high = _mm512_set_epi32(31, 30, 29, 28, 27, 26, 25, 24, 15, 14,
+                                        13, 12, 11, 10, 9, 8);
+  const __m512 rg0 = _mm512_permutex2var_ps(t[0], redGreen, t[1]);
+  const __m512 rg1 = _mm512_permutex2var_ps(t[2], redGreen, t[3]);
+  const __m512 b0 = _mm512_permutex2var_ps(t[0], blue, t[1]);
+  const __m512 b1 = _mm512_permutex2var_ps(t[2], blue, t[3]);
+  const __m512 red = _mm512_permutex2var_ps(rg0, low, rg1);
+  const __m512 green = _mm512_permutex2var_ps(rg0, high, rg1);
+  const __m512 blues = _mm512_permutex2var_ps(b0, low, b1);
+  return _mm512_add_ps(_mm512_add_ps(red, green), blues);
 }
 
-// 4 pixels whose lumas are not NaN. Earlier bands win, so they are painted
-// last.
+// Where each of 16 pixels takes its colour from: 4 * its place in its
+// vector (a grey, from the spread lumas), or 16 + 3 * band (the colours).
+AVX512 static inline __m512i colourSources(__m512 luma,
+                                           const FloatsFalseColour &c) {
+  const __m512 clamped = _mm512_min_ps(_mm512_max_ps(luma, _mm512_setzero_ps()),
+                                       _mm512_set1_ps(1.0f));
+  const __m512i bucket = _mm512_srli_epi32(
+      _mm512_cvttps_epi32(_mm512_mul_ps(clamped, _mm512_set1_ps(255.0f))), 4);
+  const __mmask16 aboveLimit = _mm512_cmp_ps_mask(
+      luma, _mm512_permutexvar_ps(bucket, c.limits), _CMP_GE_OQ);
+  const __m512i code = _mm512_permutex2var_epi32(
+      c.below, _mm512_mask_or_epi32(bucket, aboveLimit, bucket, c.aboveBit),
+      c.above);
+  return _mm512_mask_mov_epi32(code, _mm512_testn_epi32_mask(code, code),
+                               c.greyBase);
+}
+
+// Four vectors of pixels whose lumas are not NaN.
 template <bool Bar, bool Opaque>
-AVX512 static inline __m512 falseColourFloats(__m512 p, __m512 luma,
-                                              const FloatsFalseColour &c) {
-  const __mmask16 purple = _mm512_cmp_ps_mask(luma, c.limits[0], _CMP_LT_OQ);
-  const __mmask16 blue = _mm512_cmp_ps_mask(luma, c.limits[1], _CMP_LT_OQ);
-  const __mmask16 green =
-      _mm512_mask_cmp_ps_mask(_mm512_cmp_ps_mask(luma, c.limits[2], _CMP_GE_OQ),
-                              luma, c.limits[3], _CMP_LE_OQ);
-  const __mmask16 pink =
-      _mm512_mask_cmp_ps_mask(_mm512_cmp_ps_mask(luma, c.limits[4], _CMP_GE_OQ),
-                              luma, c.limits[5], _CMP_LE_OQ);
-  const __mmask16 red = _mm512_cmp_ps_mask(luma, c.limits[6], _CMP_GT_OQ);
-  __m512i rgb =
-      _mm512_castps_si512(Bar ? _mm512_mul_ps(luma, c.barFactor) : luma);
-  rgb = _mm512_mask_mov_epi32(rgb, red, c.colours[kRedBand]);
-  rgb = _mm512_mask_mov_epi32(rgb, pink, c.colours[kPinkBand]);
-  rgb = _mm512_mask_mov_epi32(rgb, green, c.colours[kGreenBand]);
-  rgb = _mm512_mask_mov_epi32(rgb, blue, c.colours[kBlueBand]);
-  rgb = _mm512_mask_mov_epi32(rgb, purple, c.colours[kPurpleBand]);
-  return withAlpha<Opaque>(_mm512_castsi512_ps(rgb), p);
+AVX512 static inline void falseColourFloats(__m512 p[4], __m512 luma,
+                                            const FloatsFalseColour &c) {
+  const __m512i sources = colourSources(luma, c);
+  const __m512 grey = Bar ? _mm512_mul_ps(luma, c.barFactor) : luma;
+  for (int v = 0; v < 4; ++v) {
+    const __m512 greys = _mm512_permutexvar_ps(c.spread[v], grey);
+    const __m512i from = _mm512_add_epi32(
+        _mm512_permutexvar_epi32(c.spread[v], sources), c.channel);
+    p[v] =
+        withAlpha<Opaque>(_mm512_permutex2var_ps(greys, from, c.colours), p[v]);
+  }
 }
 
-// Stops at the first 4 pixels holding a NaN luma.
+// Stops at the first 16 pixels holding a NaN luma.
 template <bool Bar, bool Opaque>
 AVX512 static int64_t floatsFalseColourRun(const uint8_t *source,
                                            uint8_t *output, int64_t count,
                                            const RunLook *look) {
   const FloatsFalseColour c = floatsFalseColourFor(look);
-  for (int64_t i = 0; i < count; i += 4) {
-    const __mmask16 lanes = firstPixels(count - i);
-    const __m512 p = lanes == 0xffff
-                         ? _mm512_loadu_ps(source + 16 * i)
-                         : _mm512_maskz_loadu_ps(lanes, source + 16 * i);
-    const __m512 luma = floatsLuma(p, c.weights);
+  for (int64_t i = 0; i < count; i += 16) {
+    __mmask16 lanes[4];
+    __m512 p[4];
+    for (int v = 0; v < 4; ++v) {
+      lanes[v] = firstPixels(count - i - 4 * v);
+      p[v] = _mm512_maskz_loadu_ps(lanes[v], source + 16 * (i + 4 * v));
+    }
+    const __m512 luma = lumasOf(p, c.weights);
     if (_mm512_cmp_ps_mask(luma, luma, _CMP_UNORD_Q) != 0) {
       return i;
     }
-    const __m512 out = falseColourFloats<Bar, Opaque>(p, luma, c);
-    if (lanes == 0xffff) {
-      _mm512_storeu_ps(output + 16 * i, out);
-    } else {
-      _mm512_mask_storeu_ps(output + 16 * i, lanes, out);
+    falseColourFloats<Bar, Opaque>(p, luma, c);
+    for (int v = 0; v < 4; ++v) {
+      _mm512_mask_storeu_ps(output + 16 * (i + 4 * v), lanes[v], p[v]);
     }
   }
   return count;
@@ -369,6 +419,9 @@ AVX512 static int64_t floatsFalseColourRun(const uint8_t *source,
 
 AVX512 static int64_t floatsFalseColour(const uint8_t *source, uint8_t *output,
                                         int64_t count, const RunLook *look) {
+  if (!look->bucketsFit) {
+    return portableKernels().floatsFalseColour(source, output, count, look);
+  }
   if (!look->bar) {
     return floatsFalseColourRun<false, false>(source, output, count, look);
   }

@@ -40,7 +40,8 @@ typedef struct RowRenderer {
   const FrameContext *frame;
   int pixelSize;
   Analysis analysis;
-  RowKernels kernels;
+  RowKernels kernels; // the fastest this machine runs
+  RowKernels portable;
   LumaTerms luma;
   RunLook looks[2]; // rows without and with bars
   // The first row drawn of each band kind, without and with bars.
@@ -146,7 +147,8 @@ static void prepare(RowRenderer *r, const FrameContext *frame) {
   r->frame = frame;
   r->pixelSize = pixelSizeOf(frame);
   r->analysis = analysisOf(&frame->params);
-  r->kernels = portableKernels();
+  r->portable = portableKernels();
+  r->kernels = r->portable;
 #if !defined(VANTOREL_PORTABLE_KERNELS)
   chooseAvx512Kernels(&r->kernels);
 #endif
@@ -181,6 +183,8 @@ static void drawPixels(const RowRenderer *r, int32_t y, int64_t x1,
   }
 }
 
+// A kernel stops short of a pixel whose luma is NaN; the portable kernel
+// finds it exactly and the stages draw it.
 static void drawFloatFalseColour(const RowRenderer *r, int32_t y, int64_t x1,
                                  int64_t x2, const RunLook *look) {
   int64_t x = x1;
@@ -188,8 +192,15 @@ static void drawFloatFalseColour(const RowRenderer *r, int32_t y, int64_t x1,
     x += r->kernels.floatsFalseColour(sourceAt(r, x, y), outputAt(r, x, y),
                                       x2 - x, look);
     if (x < x2) {
-      drawPixels(r, y, x, x + 1);
-      ++x;
+      const int64_t group =
+          x2 - x < (int64_t)kKernelGroup ? x2 - x : (int64_t)kKernelGroup;
+      const int64_t drawn = r->portable.floatsFalseColour(
+          sourceAt(r, x, y), outputAt(r, x, y), group, look);
+      x += drawn;
+      if (drawn < group) {
+        drawPixels(r, y, x, x + 1);
+        ++x;
+      }
     }
   }
 }
