@@ -264,6 +264,17 @@ std::string caseName(const char *what, FrameSize size, Depth depth,
   return setting ? name + "/" + setting : name;
 }
 
+// The kernels the plug-in's row renderer picks on this processor.
+const char *rowKernels() {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+  if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+      __builtin_cpu_supports("avx512vbmi")) {
+    return "AVX-512 row kernels";
+  }
+#endif
+  return "portable row kernels";
+}
+
 std::string machineLine() {
   std::string model = "unknown processor";
   std::ifstream cpuinfo("/proc/cpuinfo");
@@ -276,13 +287,16 @@ std::string machineLine() {
   const benchmark::CPUInfo &cpu = benchmark::CPUInfo::Get();
   std::string caches;
   for (const auto &c : cpu.caches) {
-    caches += " L" + std::to_string(c.level) + (c.type == "Data" ? "d" : "") +
-              " " + std::to_string(c.size / 1024) + " KiB";
+    const char *kind = c.type == "Data"          ? "d"
+                       : c.type == "Instruction" ? "i"
+                                                 : "";
+    caches += " L" + std::to_string(c.level) + kind + " " +
+              std::to_string(c.size / 1024) + " KiB";
   }
   char line[512];
-  std::snprintf(line, sizeof line, "%s, %d cores at %.0f MHz,%s; %s",
+  std::snprintf(line, sizeof line, "%s, %d cores at %.0f MHz,%s; %s; %s",
                 model.c_str(), cpu.num_cpus, cpu.cycles_per_second / 1e6,
-                caches.c_str(),
+                caches.c_str(), rowKernels(),
 #if defined(__clang__)
                 "clang " __clang_version__
 #elif defined(__GNUC__)
