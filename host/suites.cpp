@@ -345,6 +345,21 @@ OfxStatus readValue(Logged &log, const Param &p, Read what, double interval,
   return log.done(kOfxStatErrUnsupported);
 }
 
+// One read of a parameter: the handle and the faults are checked, then
+// the answer goes through the variadic out-pointer in `ap`. `logIndex` is
+// the time the call names, for the log.
+OfxStatus readCall(const char *fn, OfxParamHandle h, int logIndex, Read what,
+                   double interval, va_list ap) {
+  Param *param = Param::from(h);
+  Logged log(fn, param, h, nameOf(param), logIndex);
+  if (!param)
+    return log.done(kOfxStatErrBadHandle);
+  OfxStatus status;
+  if (log.failing(&status))
+    return log.done(status);
+  return readValue(log, *param, what, interval, ap);
+}
+
 // Takes a parameter's new value from the variadic argument in `ap`.
 OfxStatus writeValue(Logged &log, Param &p, va_list ap) {
   if (isIntParam(p)) {
@@ -427,65 +442,41 @@ struct ParameterSuiteImpl {
   }
 
   static OfxStatus paramGetValue(OfxParamHandle h, ...) {
-    Param *param = Param::from(h);
-    Logged log("paramGetValue", param, h, nameOf(param));
-    if (!param)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
     va_list ap;
     va_start(ap, h);
-    status = readValue(log, *param, Read::Value, 0.0, ap);
+    const OfxStatus status =
+        readCall("paramGetValue", h, 0, Read::Value, 0.0, ap);
     va_end(ap);
     return status;
   }
 
   static OfxStatus paramGetValueAtTime(OfxParamHandle h, OfxTime time, ...) {
-    Param *param = Param::from(h);
-    Logged log("paramGetValueAtTime", param, h, nameOf(param),
-               detail::saturatedInt(time));
-    if (!param)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
     va_list ap;
     va_start(ap, time);
-    status = readValue(log, *param, Read::Value, 0.0, ap);
+    const OfxStatus status =
+        readCall("paramGetValueAtTime", h, detail::saturatedInt(time),
+                 Read::Value, 0.0, ap);
     va_end(ap);
     return status;
   }
 
   static OfxStatus paramGetDerivative(OfxParamHandle h, OfxTime time, ...) {
-    Param *param = Param::from(h);
-    Logged log("paramGetDerivative", param, h, nameOf(param),
-               detail::saturatedInt(time));
-    if (!param)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
     va_list ap;
     va_start(ap, time);
-    status = readValue(log, *param, Read::Derivative, 0.0, ap);
+    const OfxStatus status =
+        readCall("paramGetDerivative", h, detail::saturatedInt(time),
+                 Read::Derivative, 0.0, ap);
     va_end(ap);
     return status;
   }
 
   static OfxStatus paramGetIntegral(OfxParamHandle h, OfxTime time1,
                                     OfxTime time2, ...) {
-    Param *param = Param::from(h);
-    Logged log("paramGetIntegral", param, h, nameOf(param),
-               detail::saturatedInt(time1));
-    if (!param)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
     va_list ap;
     va_start(ap, time2);
-    status = readValue(log, *param, Read::Integral, time2 - time1, ap);
+    const OfxStatus status =
+        readCall("paramGetIntegral", h, detail::saturatedInt(time1),
+                 Read::Integral, time2 - time1, ap);
     va_end(ap);
     return status;
   }
