@@ -140,43 +140,92 @@ AVX512 static inline __m512i storedGrey(__m512 v) {
 // any other factor.
 enum ByteBars { kNoBars, kBarsWithin, kBarsClamped };
 
-// 16 pixels. The band comes from the luma's bucket and one comparison; the
-// grey is the stored luma, scaled (and clamped) first in bar rows; elsewhere
-// a grey luma lies within 0.1..0.95 already.
+// What the first pass over 16 pixels leaves for the second.
+typedef struct LumaAndGrey {
+  __m512 luma;
+  __m512i grey; // the stored luma, before any bars
+} LumaAndGrey;
+
+// 16 pixels in two steps. The band comes from the luma's bucket and one
+// comparison; the grey is the stored luma, scaled (and clamped) first in
+// bar rows; elsewhere a grey luma lies within 0.1..0.95 already.
 template <ByteBars Bars, bool Opaque> struct FalseColourBytes {
   typedef BytesFalseColour Setup;
-  AVX512 static inline __m512i pixels(__m512i p, const BytesFalseColour &c);
+  typedef LumaAndGrey Analysis;
+  AVX512 static inline LumaAndGrey analyse(__m512i p,
+                                           const BytesFalseColour &c);
+  AVX512 static inline __m512i finish(__m512i p, LumaAndGrey a,
+                                      const BytesFalseColour &c);
+  AVX512 static inline __m512i pixels(__m512i p, const BytesFalseColour &c) {
+    return finish(p, analyse(p, c), c);
+  }
 };
 
 template <ByteBars Bars, bool Opaque>
-AVX512 inline __m512i
-FalseColourBytes<Bars, Opaque>::pixels(__m512i p, const BytesFalseColour &c) {
+AVX512 inline LumaAndGrey
+FalseColourBytes<Bars, Opaque>::analyse(__m512i p, const BytesFalseColour &c) {
   const __m512 red = lumaTerm(p, 0, c.weights[0]);
   const __m512 green = lumaTerm(p, 1, c.weights[1]);
   const __m512 blue = lumaTerm(p, 2, c.weights[2]);
   const __m512 luma = _mm512_add_ps(_mm512_add_ps(red, green), blue);
-  const __m512i grey = storedGrey(luma);
-  const __m512i bucket = _mm512_srli_epi32(grey, 4);
+  const LumaAndGrey a = {luma, storedGrey(luma)};
+  return a;
+}
+
+template <ByteBars Bars, bool Opaque>
+AVX512 inline __m512i
+FalseColourBytes<Bars, Opaque>::finish(__m512i p, LumaAndGrey a,
+                                       const BytesFalseColour &c) {
+  const __m512i bucket = _mm512_srli_epi32(a.grey, 4);
   const __mmask16 aboveLimit = _mm512_cmp_ps_mask(
-      luma, _mm512_permutexvar_ps(bucket, c.limits), _CMP_GE_OQ);
+      a.luma, _mm512_permutexvar_ps(bucket, c.limits), _CMP_GE_OQ);
   const __m512i entry = _mm512_permutex2var_epi32(
       c.below, _mm512_mask_or_epi32(bucket, aboveLimit, bucket, c.aboveBit),
       c.above);
-  __m512i shown = grey;
+  __m512i shown = a.grey;
   if (Bars == kBarsWithin) {
-    shown = storedGrey(_mm512_mul_ps(luma, c.barFactor));
+    shown = storedGrey(_mm512_mul_ps(a.luma, c.barFactor));
   } else if (Bars == kBarsClamped) {
-    __m512 v = _mm512_mul_ps(luma, c.barFactor);
+    __m512 v = _mm512_mul_ps(a.luma, c.barFactor);
     v = _mm512_max_ps(v, _mm512_setzero_ps());
     shown = storedGrey(_mm512_min_ps(v, _mm512_set1_ps(1.0f)));
   }
-  const __m512i rgb =
-      _mm512_mask_blend_epi32(_mm512_test_epi32_mask(entry, c.entryBit),
-                              _mm512_shuffle_epi8(shown, c.greyPattern), entry);
-  if (Opaque) {
-    return _mm512_or_si512(rgb, c.alphaByte);
+  // The grey into R, G and B over the alpha byte kept; then the band
+  // colours (alpha 0 in the table) take R, G and B in band lanes.
+  const __mmask64 colourBytes = 0x7777777777777777ull;
+  const __m512i grey = _mm512_mask_shuffle_epi8(
+      Opaque ? c.alphaByte : p, colourBytes, shown, c.greyPattern);
+  return _mm512_mask_ternarylogic_epi32(
+      grey, _mm512_test_epi32_mask(entry, c.entryBit), entry, c.alphaByte,
+      0xe4); // band lanes: alpha byte ? grey : entry
+}
+
+enum { kVectorsAPass = 8 };
+
+// Runs a two-step kernel over a run: each group of kVectorsAPass vectors
+// goes through the first step, then the second. A vector's steps form one
+// long chain of dependent operations; taking the group's first steps
+// together lets the processor overlap them instead of waiting on each
+// chain. The rest of the run goes a vector at a time.
+template <typename Kernel>
+AVX512 static void byteVectorsInTwoPasses(const uint8_t *source,
+                                          uint8_t *output, int64_t count,
+                                          const typename Kernel::Setup &c) {
+  const int64_t group = 16 * kVectorsAPass;
+  int64_t i = 0;
+  for (; i + group <= count; i += group) {
+    typename Kernel::Analysis a[kVectorsAPass];
+    for (int v = 0; v < kVectorsAPass; ++v) {
+      a[v] = Kernel::analyse(_mm512_loadu_si512(source + 4 * (i + 16 * v)), c);
+    }
+    for (int v = 0; v < kVectorsAPass; ++v) {
+      const int64_t at = 4 * (i + 16 * v);
+      _mm512_storeu_si512(
+          output + at,
+          Kernel::finish(_mm512_loadu_si512(source + at), a[v], c));
+    }
   }
-  return _mm512_ternarylogic_epi32(rgb, p, c.alphaByte, 0xd8); // c ? b : a
+  byteVectors<Kernel>(source + 4 * i, output + 4 * i, count - i, c);
 }
 
 AVX512 static void bytesFalseColour(const uint8_t *source, uint8_t *output,
@@ -188,20 +237,22 @@ AVX512 static void bytesFalseColour(const uint8_t *source, uint8_t *output,
   const BytesFalseColour c = bytesFalseColourFor(look);
   const float k = look->barFactor;
   if (!look->bar) {
-    byteVectors<FalseColourBytes<kNoBars, false>>(source, output, count, c);
+    byteVectorsInTwoPasses<FalseColourBytes<kNoBars, false>>(source, output,
+                                                             count, c);
   } else if (k >= 0.0f && k <= 1.0f) {
     if (look->opaque) {
-      byteVectors<FalseColourBytes<kBarsWithin, true>>(source, output, count,
-                                                       c);
+      byteVectorsInTwoPasses<FalseColourBytes<kBarsWithin, true>>(
+          source, output, count, c);
     } else {
-      byteVectors<FalseColourBytes<kBarsWithin, false>>(source, output, count,
-                                                        c);
+      byteVectorsInTwoPasses<FalseColourBytes<kBarsWithin, false>>(
+          source, output, count, c);
     }
   } else if (look->opaque) {
-    byteVectors<FalseColourBytes<kBarsClamped, true>>(source, output, count, c);
+    byteVectorsInTwoPasses<FalseColourBytes<kBarsClamped, true>>(source, output,
+                                                                 count, c);
   } else {
-    byteVectors<FalseColourBytes<kBarsClamped, false>>(source, output, count,
-                                                       c);
+    byteVectorsInTwoPasses<FalseColourBytes<kBarsClamped, false>>(
+        source, output, count, c);
   }
 }
 

@@ -415,18 +415,20 @@ TEST_F(RenderExactnessTest, FalseColourOfEveryByteTriple) {
     };
   };
   // Without a crop no row has bars. With 2.39 rows 1191..2905 have none;
-  // shifting the triples by 2048 rows puts each of them in a bar row once.
+  // shifting the triples by 2048 rows puts each of them in a bar row once,
+  // with a bar factor inside 0..1 and with one the store has to clamp.
   const struct {
     double crop;
     int rowShift;
-  } renders[] = {{0, 0}, {1, 0}, {1, 2048}};
+    double opacity;
+  } renders[] = {{0, 0, 0.37}, {1, 0, 0.37}, {1, 2048, 0.37}, {1, 2048, -0.6}};
   for (const auto &r : renders) {
     FrameCase c;
     c.source = byteSpec(bounds);
     c.output = c.source;
     c.window = bounds;
     c.params = {
-        {"FalseColorMode", 1}, {"Crop239", r.crop}, {"CropOpacity", 0.37}};
+        {"FalseColorMode", 1}, {"Crop239", r.crop}, {"CropOpacity", r.opacity}};
     c.fill = triples(r.rowShift);
     if (!agree(c, {shipping})) {
       return;
