@@ -415,13 +415,15 @@ TEST_F(RenderExactnessTest, FalseColourOfEveryByteTriple) {
     };
   };
   // Without a crop no row has bars. With 2.39 rows 1191..2905 have none;
-  // shifting the triples by 2048 rows puts each of them in a bar row once,
-  // with a bar factor inside 0..1 and with one the store has to clamp.
+  // shifting the triples by 2048 rows puts each of them in a bar row once:
+  // with a bar factor inside 0..1 and with one the store has to clamp, each
+  // with the alpha passed through and made opaque (opacity 0.99 and up).
   const struct {
     double crop;
     int rowShift;
     double opacity;
-  } renders[] = {{0, 0, 0.37}, {1, 0, 0.37}, {1, 2048, 0.37}, {1, 2048, -0.6}};
+  } renders[] = {{0, 0, 0.37},     {1, 0, 0.37},    {1, 2048, 0.37},
+                 {1, 2048, 0.995}, {1, 2048, -0.6}, {1, 2048, 1.5}};
   for (const auto &r : renders) {
     FrameCase c;
     c.source = byteSpec(bounds);
