@@ -65,20 +65,18 @@ Effect *PluginTest::makeInstance() {
   return host.createInstance(plugin, descriptor);
 }
 
-ImageSpec byteSpec(OfxRectI bounds) {
+static ImageSpec guardedSpec(Depth depth, OfxRectI bounds) {
   ImageSpec spec;
-  spec.depth = Depth::Byte;
+  spec.depth = depth;
   spec.bounds = bounds;
   spec.guard = ofxhost::Guard::AtEnd;
   return spec;
 }
 
+ImageSpec byteSpec(OfxRectI bounds) { return guardedSpec(Depth::Byte, bounds); }
+
 ImageSpec floatSpec(OfxRectI bounds) {
-  ImageSpec spec;
-  spec.depth = Depth::Float;
-  spec.bounds = bounds;
-  spec.guard = ofxhost::Guard::AtEnd;
-  return spec;
+  return guardedSpec(Depth::Float, bounds);
 }
 
 void fillPattern(Image &image, unsigned seed) {
