@@ -387,9 +387,15 @@ static void drawBandPixels(const RowRenderer *r, int32_t y, BandKind band,
   }
 }
 
+// A float bar row whose factor is NaN goes pixel by pixel: the NaN each
+// pixel stores depends on which NaN the product meets first.
+static bool barStoresNaN(const RowRenderer *r, bool bar) {
+  const float factor = r->looks[bar].barFactor;
+  return r->frame->floatPixels && bar && factor != factor;
+}
+
 // Band rows of one kind come out the same, so all but the first are
-// copies. A float bar row whose factor is NaN goes pixel by pixel: the
-// NaN it stores depends on which NaN the product meets first.
+// copies.
 static void drawBandRow(RowRenderer *r, int32_t y, BandKind band, bool bar) {
   const OfxRectI &w = r->window;
   const RunLook *look = &r->looks[bar];
@@ -401,7 +407,7 @@ static void drawBandRow(RowRenderer *r, int32_t y, BandKind band, bool bar) {
   }
   if (!r->frame->floatPixels) {
     drawBandPixels<BytePixels>(r, y, band, look);
-  } else if (bar && look->barFactor != look->barFactor) {
+  } else if (barStoresNaN(r, bar)) {
     drawPixels(r, y, w.x1, w.x2);
   } else {
     drawBandPixels<FloatPixels>(r, y, band, look);
@@ -423,13 +429,11 @@ static void drawPictureRow(const RowRenderer *r, int32_t y, bool bar) {
   const int64_t x1 = w.x1 > sb.x1 ? w.x1 : sb.x1;
   const int64_t x2 = w.x2 < sb.x2 ? w.x2 : sb.x2;
   const bool rowInSource = sb.y1 <= y && y < sb.y2;
-  const bool nanBar =
-      r->frame->floatPixels && bar && look->barFactor != look->barFactor;
   if (look->blackBytes) {
     fillBytes(outputAt(r, w.x1, y), spanOf(w.x1, w.x2), 0xff000000u);
     return;
   }
-  if (!rowInSource || nanBar || x1 >= x2) {
+  if (!rowInSource || barStoresNaN(r, bar) || x1 >= x2) {
     drawPixels(r, y, w.x1, w.x2);
     return;
   }
