@@ -1,8 +1,9 @@
 // The run kernels for x86-64 processors with AVX-512: 16 bytes-pixels or 4
 // float pixels a vector. Every lane does the stages' own IEEE operations
-// in the stages' order (no fused multiply-add), so the bits are the same.
-// Chosen at run time, only where the processor and the operating system
-// support the instructions.
+// in the stages' order, so the bits are the same; the one fused
+// multiply-add (greyOfByteLuma) stands where it gives the same bits for
+// every input it can meet. Chosen at run time, only where the processor and
+// the operating system support the instructions.
 #include "row_kernels.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) &&        \
@@ -135,6 +136,18 @@ AVX512 static inline __m512i storedGrey(__m512 v) {
   return _mm512_cvttps_epi32(_mm512_mul_ps(v, _mm512_set1_ps(255.0f)));
 }
 
+// The stored grey of a luma formed from three bytes, as the low byte of
+// 2^23 + grey: luma * 255 + 2^23, rounded once toward zero, keeps the whole
+// part of the exact product. The store truncates the product rounded to a
+// float instead; the two differ only when a product lies within half a
+// float step below a whole number, which no luma of three bytes does (all
+// 2^24 of them checked), so this is storedGrey's byte in one operation.
+AVX512 static inline __m512i greyOfByteLuma(__m512 luma) {
+  return _mm512_castps_si512(_mm512_fmadd_round_ps(
+      luma, _mm512_set1_ps(255.0f), _mm512_set1_ps(0x1p23f),
+      _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
+}
+
 // How a row's bars treat an 8-bit grey: none; a factor within 0..1, which
 // keeps a luma (0 to just above 1) where the store's clamp changes nothing;
 // any other factor.
@@ -143,7 +156,7 @@ enum ByteBars { kNoBars, kBarsWithin, kBarsClamped };
 // What the first pass over 16 pixels leaves for the second.
 typedef struct LumaAndGrey {
   __m512 luma;
-  __m512i grey; // the stored luma, before any bars
+  __m512i grey; // the stored luma in the low byte, before any bars
 } LumaAndGrey;
 
 // 16 pixels in two steps. The band comes from the luma's bucket and one
@@ -168,7 +181,7 @@ FalseColourBytes<Bars, Opaque>::analyse(__m512i p, const BytesFalseColour &c) {
   const __m512 green = lumaTerm(p, 1, c.weights[1]);
   const __m512 blue = lumaTerm(p, 2, c.weights[2]);
   const __m512 luma = _mm512_add_ps(_mm512_add_ps(red, green), blue);
-  const LumaAndGrey a = {luma, storedGrey(luma)};
+  const LumaAndGrey a = {luma, greyOfByteLuma(luma)};
   return a;
 }
 
@@ -176,6 +189,7 @@ template <ByteBars Bars, bool Opaque>
 AVX512 inline __m512i
 FalseColourBytes<Bars, Opaque>::finish(__m512i p, LumaAndGrey a,
                                        const BytesFalseColour &c) {
+  // The lookups below read only an index's low five bits.
   const __m512i bucket = _mm512_srli_epi32(a.grey, 4);
   const __mmask16 aboveLimit = _mm512_cmp_ps_mask(
       a.luma, _mm512_permutexvar_ps(bucket, c.limits), _CMP_GE_OQ);
