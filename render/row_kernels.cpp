@@ -100,8 +100,43 @@ static float nextAbove(float v) {
   return v;
 }
 
-static uint32_t bucketEntry(int band, const RunLook *look) {
-  return band == kGreyBand ? 0 : look->bandBytes[band] | 0x80000000u;
+// Where a stored band channel v lies among the bytes a pick reads; a new
+// non-zero value joins bandValues while there is room.
+static uint32_t pickOf(uint8_t v, RunLook *look, int *values) {
+  if (v == 0) {
+    return kPickZero;
+  }
+  for (int k = 0; k < *values; ++k) {
+    if (look->bandValues[k] == v) {
+      return kPickValues + k;
+    }
+  }
+  if (*values == 4) {
+    look->bandsPickable = false;
+    return 0;
+  }
+  look->bandValues[*values] = v;
+  return kPickValues + (*values)++;
+}
+
+static void fillBandPicks(RunLook *look) {
+  uint32_t picks[kFalseColourBands];
+  int values = 0;
+  look->bandsPickable = true;
+  memset(look->bandValues, 0, sizeof look->bandValues);
+  for (int band = 0; band < kFalseColourBands; ++band) {
+    picks[band] = 0;
+    for (int c = 0; c < 3; ++c) {
+      const uint8_t v = (uint8_t)(look->bandBytes[band] >> (8 * c));
+      picks[band] |= pickOf(v, look, &values) << (8 * c);
+    }
+  }
+  for (int bucket = 0; bucket < 16; ++bucket) {
+    const int below = look->bucketBandBelow[bucket];
+    const int above = look->bucketBandAbove[bucket];
+    look->bucketPickBelow[bucket] = below == kGreyBand ? 0 : picks[below];
+    look->bucketPickAbove[bucket] = above == kGreyBand ? 0 : picks[above];
+  }
 }
 
 void fillBandBuckets(RunLook *look) {
@@ -133,12 +168,7 @@ void fillBandBuckets(RunLook *look) {
   if (limit < count) {
     look->bucketsFit = false;
   }
-  for (int bucket = 0; bucket < 16; ++bucket) {
-    look->bucketBelow[bucket] =
-        bucketEntry(look->bucketBandBelow[bucket], look);
-    look->bucketAbove[bucket] =
-        bucketEntry(look->bucketBandAbove[bucket], look);
-  }
+  fillBandPicks(look);
 }
 
 // ---------------------------------------------------------------- choice

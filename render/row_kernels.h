@@ -31,14 +31,22 @@ typedef struct RunLook {
   // The bands by bucket, for kernels that classify a luma with one
   // comparison: a luma lies in bucket trunc(clamp(luma, 0, 1) * 255) / 16
   // and changes band in that bucket only at bucketLimit (its band is
-  // bucketBandBelow below the limit, bucketBandAbove from it on). For 8-bit
-  // pixels, bucketBelow and bucketAbove hold 0 for grey and otherwise the
-  // stored band colour with the top bit set. bucketsFit is false when the
-  // scale does not fit one limit a bucket.
+  // bucketBandBelow below the limit, bucketBandAbove from it on). bucketsFit
+  // is false when the scale does not fit one limit a bucket.
   bool bucketsFit;
   float bucketLimit[16];
   int32_t bucketBandBelow[16], bucketBandAbove[16];
-  uint32_t bucketBelow[16], bucketAbove[16];
+  // For 8-bit kernels that pick each stored R, G and B byte out of 128
+  // bytes: 16 pixels' greys, each in the low byte of a 32-bit lane whose
+  // next byte is 0, then bandValues repeated. Bytes 0 to 2 of
+  // bucketPickBelow and bucketPickAbove hold, for R, G and B, where a band
+  // colour's channel lies from its lane's first byte: 0 for the grey (grey
+  // band), kPickZero, or kPickValues + its place in bandValues.
+  // bandsPickable is false when the band colours hold more than four
+  // distinct non-zero bytes.
+  bool bandsPickable;
+  uint8_t bandValues[4];
+  uint32_t bucketPickBelow[16], bucketPickAbove[16];
   // float pixels (alpha unused):
   WorkPixel bandColours[kFalseColourBands];
   WorkPixel white;
@@ -50,6 +58,7 @@ static inline float barred(float v, const RunLook *look) {
 }
 
 enum { kKernelGroup = 16 };
+enum { kPickZero = 1, kPickValues = 64 };
 
 typedef struct RowKernels {
   // R, G and B through look->channel.
@@ -67,7 +76,7 @@ typedef struct RowKernels {
                                int64_t count, const RunLook *look);
 } RowKernels;
 
-// Fills the bucket tables from kFalseColour and look->bandBytes.
+// Fills the bucket and pick tables from kFalseColour and look->bandBytes.
 void fillBandBuckets(RunLook *look);
 
 // Kernels in plain C++, for any machine. Their floatsFalseColour stops

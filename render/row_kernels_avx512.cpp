@@ -12,6 +12,7 @@
 #include "numeric.h"
 
 #include <immintrin.h>
+#include <string.h>
 
 // GCC's AVX-512 intrinsics start some results from a deliberately undefined
 // vector, which its uninitialised-use warnings mistake for a bug.
@@ -95,13 +96,18 @@ AVX512 static __m512i repeatedByte(__m512i pixels, int b) {
 typedef struct BytesFalseColour {
   __m512 weights[3]; // luma weights times 2^-32
   __m512 limits;     // by bucket
-  __m512i below, above;
+  __m512i pickBelow, pickAbove;
   __m512i aboveBit;
-  __m512i entryBit;
   __m512 barFactor;
-  __m512i greyPattern; // a lane's low byte into R, G and B
+  __m512i laneStarts; // 4 * lane in each lane's R, G and B bytes
+  __m512i bandValues; // look->bandValues, repeated
   __m512i alphaByte;
 } BytesFalseColour;
+
+static const uint32_t kLaneStarts[16] = {
+    0x000000, 0x040404, 0x080808, 0x0c0c0c, 0x101010, 0x141414,
+    0x181818, 0x1c1c1c, 0x202020, 0x242424, 0x282828, 0x2c2c2c,
+    0x303030, 0x343434, 0x383838, 0x3c3c3c};
 
 AVX512 static BytesFalseColour bytesFalseColourFor(const RunLook *look) {
   BytesFalseColour c;
@@ -110,13 +116,14 @@ AVX512 static BytesFalseColour bytesFalseColourFor(const RunLook *look) {
     c.weights[i] = _mm512_set1_ps(weights[i] * 0x1p-32f);
   }
   c.limits = _mm512_loadu_ps(look->bucketLimit);
-  c.below = _mm512_loadu_si512(look->bucketBelow);
-  c.above = _mm512_loadu_si512(look->bucketAbove);
+  c.pickBelow = _mm512_loadu_si512(look->bucketPickBelow);
+  c.pickAbove = _mm512_loadu_si512(look->bucketPickAbove);
   c.aboveBit = _mm512_set1_epi32(16);
-  c.entryBit = _mm512_set1_epi32((int)0x80000000u);
   c.barFactor = _mm512_set1_ps(look->barFactor);
-  c.greyPattern = _mm512_set4_epi32((int)0x800c0c0c, (int)0x80080808,
-                                    (int)0x80040404, (int)0x80000000);
+  c.laneStarts = _mm512_loadu_si512(kLaneStarts);
+  uint32_t values;
+  memcpy(&values, look->bandValues, sizeof values);
+  c.bandValues = bytesOf(values);
   c.alphaByte = bytesOf(0xff000000u);
   return c;
 }
@@ -161,7 +168,8 @@ typedef struct LumaAndGrey {
 
 // 16 pixels in two steps. The band comes from the luma's bucket and one
 // comparison; the grey is the stored luma, scaled (and clamped) first in
-// bar rows; elsewhere a grey luma lies within 0.1..0.95 already.
+// bar rows; elsewhere a grey luma lies within 0.1..0.95 already. Each
+// output byte is then picked from the greys and the band values.
 template <ByteBars Bars, bool Opaque> struct FalseColourBytes {
   typedef BytesFalseColour Setup;
   typedef LumaAndGrey Analysis;
@@ -193,9 +201,10 @@ FalseColourBytes<Bars, Opaque>::finish(__m512i p, LumaAndGrey a,
   const __m512i bucket = _mm512_srli_epi32(a.grey, 4);
   const __mmask16 aboveLimit = _mm512_cmp_ps_mask(
       a.luma, _mm512_permutexvar_ps(bucket, c.limits), _CMP_GE_OQ);
-  const __m512i entry = _mm512_permutex2var_epi32(
-      c.below, _mm512_mask_or_epi32(bucket, aboveLimit, bucket, c.aboveBit),
-      c.above);
+  const __m512i pick = _mm512_permutex2var_epi32(
+      c.pickBelow, _mm512_mask_or_epi32(bucket, aboveLimit, bucket, c.aboveBit),
+      c.pickAbove);
+  // The greys: the stored luma in each lane's low byte, zero in the next.
   __m512i shown = a.grey;
   if (Bars == kBarsWithin) {
     shown = storedGrey(_mm512_mul_ps(a.luma, c.barFactor));
@@ -204,14 +213,14 @@ FalseColourBytes<Bars, Opaque>::finish(__m512i p, LumaAndGrey a,
     v = _mm512_max_ps(v, _mm512_setzero_ps());
     shown = storedGrey(_mm512_min_ps(v, _mm512_set1_ps(1.0f)));
   }
-  // The grey into R, G and B over the alpha byte kept; then the band
-  // colours (alpha 0 in the table) take R, G and B in band lanes.
+  // Where each R, G and B byte comes from among the greys (bytes 0 to 63)
+  // and the band values (64 to 127); the alpha byte, kept or 255, rides in
+  // the same vector and the permute leaves it there.
   const __mmask64 colourBytes = 0x7777777777777777ull;
-  const __m512i grey = _mm512_mask_shuffle_epi8(
-      Opaque ? c.alphaByte : p, colourBytes, shown, c.greyPattern);
-  return _mm512_mask_ternarylogic_epi32(
-      grey, _mm512_test_epi32_mask(entry, c.entryBit), entry, c.alphaByte,
-      0xe4); // band lanes: alpha byte ? grey : entry
+  const __m512i places = _mm512_mask_add_epi8(Opaque ? c.alphaByte : p,
+                                              colourBytes, c.laneStarts, pick);
+  return _mm512_mask2_permutex2var_epi8(shown, places, colourBytes,
+                                        c.bandValues);
 }
 
 enum { kVectorsAPass = 8 };
@@ -244,7 +253,7 @@ AVX512 static void byteVectorsInTwoPasses(const uint8_t *source,
 
 AVX512 static void bytesFalseColour(const uint8_t *source, uint8_t *output,
                                     int64_t count, const RunLook *look) {
-  if (!look->bucketsFit) {
+  if (!look->bucketsFit || !look->bandsPickable) {
     portableKernels().bytesFalseColour(source, output, count, look);
     return;
   }
