@@ -8,7 +8,7 @@
 
 BUILD ?= build
 BUILD_TYPE ?= Release
-DEBIAN_PACKAGES := cmake ninja-build g++ make libgtest-dev libopenimageio-dev \
+DEBIAN_PACKAGES := cmake ninja-build g++ make pkgconf libgtest-dev libopenimageio-dev \
                    libbenchmark-dev
 # Also needed by the sanitizer, ThreadSanitizer and fuzz builds of .ci/run:
 # clang with its sanitizer and libFuzzer runtimes, and llvm-symbolizer.
