@@ -3,6 +3,8 @@
 #   make test  build everything and run the tests
 #   make docs  regenerate docs/gallery.png, the picture the README shows
 #   make bench build, then time the render against the copy floor
+#   make package      build the Debian package and the bundle's .tar.gz
+#   make fresh-check  prove run, test and the package on bare Debian roots
 # Run as root, missing Debian packages are installed first; otherwise the
 # one apt-get line needed is printed.
 
@@ -13,10 +15,13 @@ DEBIAN_PACKAGES := cmake ninja-build g++ make pkgconf libgtest-dev libopenimagei
 # Also needed by the sanitizer, ThreadSanitizer and fuzz builds of .ci/run:
 # clang with its sanitizer and libFuzzer runtimes, and llvm-symbolizer.
 CHECK_PACKAGES := clang libclang-rt-14-dev llvm
+# Also needed by make package: dpkg-shlibdeps works out the dependencies.
+PACKAGE_PACKAGES := dpkg-dev file
 PACKAGES ?= $(DEBIAN_PACKAGES)
 VANTOREL := $(BUILD)/tools/vantorel/vantorel
 
-.PHONY: all deps deps-check configure build run docs test bench install clean
+.PHONY: all deps deps-check deps-package configure build run docs test bench \
+        package fresh-check install clean
 
 all: build
 
@@ -37,6 +42,9 @@ deps:
 deps-check:
 	@$(MAKE) --no-print-directory deps PACKAGES="$(DEBIAN_PACKAGES) $(CHECK_PACKAGES)"
 
+deps-package:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(DEBIAN_PACKAGES) $(PACKAGE_PACKAGES)"
+
 configure: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DVANTOREL_BUILD_BENCH=ON
 
@@ -55,6 +63,14 @@ test: build
 
 bench: build
 	$(BUILD)/bench/vantorel_bench
+
+package: deps-package build
+	cd $(BUILD) && cpack
+
+# Builds bare roots of this machine's Debian release and runs the README's
+# two commands and the package's install and purge there (as root).
+fresh-check:
+	tools/fresh-check
 
 install: build
 	cmake --install $(BUILD)

@@ -72,34 +72,50 @@ std::unique_ptr<Module> Module::load(const std::string &bundleOrBinary,
   return module;
 }
 
+// Where hosts on this platform look for plug-ins after OFX_PLUGIN_PATH.
+static const char kStandardPluginFolder[] = "/usr/OFX/Plugins";
+
+// The first bundle named `bundleName` in `root` or below it, else empty.
+static fs::path findBundleIn(const fs::path &root,
+                             const std::string &bundleName) {
+  std::error_code ec;
+  if (root.filename() == bundleName && fs::is_directory(root, ec))
+    return root;
+  fs::recursive_directory_iterator it(
+      root, fs::directory_options::skip_permission_denied, ec);
+  for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
+    if (!it->is_directory(ec))
+      continue;
+    if (it->path().filename() == bundleName)
+      return it->path();
+    if (endsWith(it->path().filename().string(), kBundleSuffix))
+      it.disable_recursion_pending();
+  }
+  return {};
+}
+
 std::unique_ptr<Module> Module::find(const std::string &bundleName,
                                      std::string *error) {
   const char *env = std::getenv("OFX_PLUGIN_PATH");
   const std::string path = env ? env : "";
+  std::vector<fs::path> folders;
   std::string::size_type start = 0;
   while (start <= path.size()) {
     std::string::size_type end = path.find(':', start);
     if (end == std::string::npos)
       end = path.size();
-    const fs::path root = path.substr(start, end - start);
+    if (end > start)
+      folders.emplace_back(path.substr(start, end - start));
     start = end + 1;
-    if (root.empty())
-      continue;
-    std::error_code ec;
-    if (root.filename() == bundleName && fs::is_directory(root, ec))
-      return load(root.string(), error);
-    fs::recursive_directory_iterator it(
-        root, fs::directory_options::skip_permission_denied, ec);
-    for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      if (!it->is_directory(ec))
-        continue;
-      if (it->path().filename() == bundleName)
-        return load(it->path().string(), error);
-      if (endsWith(it->path().filename().string(), kBundleSuffix))
-        it.disable_recursion_pending();
-    }
   }
-  fail(error, "no " + bundleName + " in OFX_PLUGIN_PATH (" + path + ")");
+  folders.emplace_back(kStandardPluginFolder);
+  for (const fs::path &folder : folders) {
+    const fs::path bundle = findBundleIn(folder, bundleName);
+    if (!bundle.empty())
+      return load(bundle.string(), error);
+  }
+  fail(error, "no " + bundleName + " in OFX_PLUGIN_PATH (" + path + ") or " +
+                  kStandardPluginFolder);
   return nullptr;
 }
 

@@ -29,7 +29,8 @@ public:
   // path ending in ".ofx". Returns null and fills `error` on failure.
   static std::unique_ptr<Module> load(const std::string &bundleOrBinary,
                                       std::string *error = nullptr);
-  // Searches OFX_PLUGIN_PATH (':'-separated, recursively) for the first
+  // Searches OFX_PLUGIN_PATH (':'-separated, recursively), then the
+  // standard plug-in folder (/usr/OFX/Plugins), for the first
   // bundle named `bundleName` (e.g. "QvoVantorel.ofx.bundle").
   static std::unique_ptr<Module> find(const std::string &bundleName,
                                       std::string *error = nullptr);
