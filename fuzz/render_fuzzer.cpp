@@ -17,8 +17,10 @@
 // - Both images have one real pixel size (the effect does not declare
 //   multiple clip depths). Whichever depth name the output answers decides
 //   it: a name containing "Float" means 16-byte pixels, any other name
-//   4-byte pixels, and no name at all gets 16-byte memory, since the
-//   plug-in may then choose either path from the stride.
+//   4-byte pixels (a name other than "OfxBitDepthByte" is refused before
+//   any pixel is touched), and no name at all (an empty string names none)
+//   gets 16-byte memory, since the plug-in may then choose either path
+//   from the stride.
 // - Any frame time, parameter value (NaN, infinities, out of range) or
 //   boolean integer; any subset of calls failed, answered with a null
 //   handle or left unanswered; any suite withheld.
@@ -267,6 +269,15 @@ std::shared_ptr<Image> makeImage(Host &host, const ImagePlan &plan, int px,
   return image;
 }
 
+bool isFloatName(const std::optional<std::string> &depth) {
+  return depth && depth->find("Float") != std::string::npos;
+}
+
+// A named depth the effect never declared: the render refuses it.
+bool isUndeclared(const std::optional<std::string> &depth) {
+  return depth && !isFloatName(depth) && *depth != kOfxBitDepthByte;
+}
+
 struct Expectation {
   OfxRectI sourceBounds{0, 0, 0, 0};
   long long sourceRowBytes = 0;
@@ -303,7 +314,7 @@ void print(const Expectation &e, const Image &output) {
 NOT_STEERING void checkOutputWrites(const Image &output, const Expectation &e) {
   int px = 4;
   if (e.depth)
-    px = e.depth->find("Float") != std::string::npos ? 16 : 4;
+    px = isFloatName(e.depth) ? 16 : 4;
   else if (widthOf(e.sourceBounds) > 0 &&
            e.sourceRowBytes >= 16 * widthOf(e.sourceBounds))
     px = 16;
@@ -399,13 +410,15 @@ bool answered(const Faults &faults, const char *name) {
 }
 
 // The output's depth name as the plug-in gets it: the standard name
-// first, the other only when the standard one gives no string.
+// first, the other only when the standard one gives no string or an empty
+// one.
 std::optional<std::string> depthSeen(const Faults &faults,
                                      const std::optional<std::string> &standard,
                                      const std::optional<std::string> &other) {
-  if (standard && answered(faults, "OfxImageEffectPropPixelDepth"))
+  if (standard && !standard->empty() &&
+      answered(faults, "OfxImageEffectPropPixelDepth"))
     return standard;
-  if (other && answered(faults, "OfxImagePropPixelDepth"))
+  if (other && !other->empty() && answered(faults, "OfxImagePropPixelDepth"))
     return other;
   return std::nullopt;
 }
@@ -466,7 +479,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   const auto standard = depthName(in);
   const auto other = depthName(in);
   const auto seen = depthSeen(r.host.faults, standard, other);
-  const int px = !seen || seen->find("Float") != std::string::npos ? 16 : 4;
+  const int px = !seen || isFloatName(seen) ? 16 : 4;
   const ImagePlan sourcePlan = planImage(in, px);
   const ImagePlan outputPlan = planImage(in, px);
 
@@ -497,8 +510,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (suitesMissing(faults) != (status == kOfxStatErrMissingHostFeature))
     fail("a missing suite must be reported, and only then");
   if (status != kOfxStatOK && status != kOfxStatFailed &&
-      status != kOfxStatErrMissingHostFeature)
+      status != kOfxStatErrMissingHostFeature &&
+      status != kOfxStatErrUnsupported)
     fail("unexpected status");
+  if ((status == kOfxStatErrUnsupported) !=
+      (isUndeclared(seen) && !suitesMissing(faults) && source &&
+       source->fetches() && output && output->fetches()))
+    fail("an undeclared depth must be refused, and only it");
   checkReleased(source);
   checkReleased(output);
   if (source)

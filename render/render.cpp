@@ -17,15 +17,44 @@ static OfxRectI getRect(OfxPropertySetHandle set, const char *name,
 }
 
 // The image's depth name under the standard's property, else under the
-// older name; null when the host gives neither.
+// older name; null when the host names no depth under either (an empty
+// string names none).
 static const char *depthName(OfxPropertySetHandle image) {
   char *depth = 0;
   gHostSuites.property->propGetString(image, kOfxImageEffectPropPixelDepth, 0,
                                       &depth);
-  if (depth == 0) {
+  if (depth == 0 || depth[0] == 0) {
+    depth = 0;
     gHostSuites.property->propGetString(image, kImagePropPixelDepth, 0, &depth);
   }
-  return depth;
+  return depth != 0 && depth[0] != 0 ? depth : 0;
+}
+
+typedef enum NamedPath {
+  kPathUnnamed,     // no depth named: the row stride decides
+  kPathByte,        // 8-bit RGBA
+  kPathFloat,       // 32-bit float RGBA
+  kPathUnsupported, // a depth this plug-in does not declare
+} NamedPath;
+
+// What the output's depth name says: a name containing "Float" is the float
+// path and the standard's 8-bit name the 8-bit path, whatever the strides;
+// any other name is a depth the effect never declared (short, half, none).
+static NamedPath namedPath(const char *depth) {
+  if (depth == 0) {
+    return kPathUnnamed;
+  }
+  if (strstr(depth, "Float") != 0) {
+    return kPathFloat;
+  }
+  return strcmp(depth, kOfxBitDepthByte) == 0 ? kPathByte : kPathUnsupported;
+}
+
+// Without a depth name, source rows of at least 16 bytes a pixel are taken
+// for float rows.
+static bool strideSuggestsFloat(const ImageView *source) {
+  const int64_t width = spanOf(source->bounds.x1, source->bounds.x2);
+  return width > 0 && (int64_t)source->rowBytes >= 16 * width;
 }
 
 static void *getData(OfxPropertySetHandle image) {
@@ -98,19 +127,15 @@ static OfxStatus renderImages(OfxImageEffectHandle instance,
                               OfxPropertySetHandle sourceImage,
                               OfxPropertySetHandle outputImage) {
   const OfxRectI noBounds = {0, 0, 0, 0};
-  const char *depth = depthName(outputImage);
-  bool floatPath = depth != 0 && strstr(depth, "Float") != 0;
-  // Pixels of a named depth other than float are narrower than 16 bytes,
-  // so the last row of such an image ends before a float row would, however
-  // wide its stride: the float path must not run on it.
-  const bool floatRuledOut = depth != 0 && !floatPath;
+  const NamedPath named = namedPath(depthName(outputImage));
+  if (named == kPathUnsupported) {
+    return kOfxStatErrUnsupported;
+  }
   ImageView source, output;
   source.rowBytes = getRowBytes(sourceImage);
   source.bounds = getRect(sourceImage, kOfxImagePropBounds, noBounds);
-  const int64_t sourceWidth = spanOf(source.bounds.x1, source.bounds.x2);
-  if (sourceWidth > 0 && (int64_t)source.rowBytes >= 16 * sourceWidth) {
-    floatPath = true;
-  }
+  const bool floatPath = named == kPathFloat || (named == kPathUnnamed &&
+                                                 strideSuggestsFloat(&source));
   source.data = (uint8_t *)getData(sourceImage);
   output.data = (uint8_t *)getData(outputImage);
   output.rowBytes = getRowBytes(outputImage);
@@ -125,7 +150,7 @@ static OfxStatus renderImages(OfxImageEffectHandle instance,
   frame.floatPixels = floatPath;
 
   const int pixelSize = pixelSizeOf(&frame);
-  if (source.data == 0 || output.data == 0 || (floatPath && floatRuledOut) ||
+  if (source.data == 0 || output.data == 0 ||
       !rowsHoldPixels(&source, pixelSize) ||
       !rowsHoldPixels(&output, pixelSize)) {
     return kOfxStatFailed;
