@@ -1,5 +1,7 @@
 // The two description actions: the effect's listing, its two clips and its
 // parameters.
+#include "describe.h"
+
 #include "host_suites.h"
 #include "ofx_names.h"
 #include "param_table.h"

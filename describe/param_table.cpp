@@ -2,16 +2,18 @@
 
 #include "ofx_names.h"
 
-#define FIELD(name) offsetof(RenderParams, name)
 #define GROUP(name, label, shortLabel)                                         \
-  { kParamGroup, name, label, shortLabel, 0, 0, 0.0, 0.0, 0.0 }
+  { kParamGroup, name, label, shortLabel, 0, 0, 0, 0.0, 0.0, 0.0 }
 #define SWITCH(name, label, shortLabel, parent)                                \
   {                                                                            \
-    kParamBoolean, #name, label, shortLabel, parent, FIELD(name), 0.0, 0.0,    \
-        0.0                                                                    \
+    kParamBoolean, #name, label, shortLabel, parent, &RenderParams::name, 0,   \
+        0.0, 0.0, 0.0                                                          \
   }
 #define NUMBER(name, label, shortLabel, parent, def, lo, hi)                   \
-  { kParamDouble, #name, label, shortLabel, parent, FIELD(name), def, lo, hi }
+  {                                                                            \
+    kParamDouble, #name, label, shortLabel, parent, 0, &RenderParams::name,    \
+        def, lo, hi                                                            \
+  }
 
 constexpr ParamSpec kParamTable[] = {
     GROUP("GroupLegal", "Legalize it!", "Legal"),
@@ -46,34 +48,49 @@ constexpr unsigned char kParamSampleOrder[kSampledParamCount] = {
     4, 5, 7, 1, 3, 11, 12, 13, 15, 16, 17, 18, 9, 6, 8,
 };
 
-// The sampling order is the order of the RenderParams fields, and every
-// field is sampled exactly once.
-static constexpr bool sampleOrderFollowsFields() {
-  size_t previousEnd = 0;
+// Each sampled entry is a parameter with exactly one field, and no two
+// fill the same field.
+static constexpr bool eachFieldSampledOnce() {
   for (unsigned i = 0; i < kSampledParamCount; ++i) {
     const ParamSpec &spec = kParamTable[kParamSampleOrder[i]];
-    const size_t size =
-        spec.kind == kParamBoolean ? sizeof(int32_t) : sizeof(double);
-    const size_t alignedEnd = (previousEnd + size - 1) / size * size;
-    if (spec.kind == kParamGroup || spec.field != alignedEnd) {
+    if ((spec.flag == 0) == (spec.number == 0) ||
+        spec.kind != (spec.flag != 0 ? kParamBoolean : kParamDouble)) {
       return false;
     }
-    previousEnd = spec.field + size;
+    for (unsigned j = 0; j < i; ++j) {
+      const ParamSpec &other = kParamTable[kParamSampleOrder[j]];
+      if ((spec.flag != 0 && spec.flag == other.flag) ||
+          (spec.number != 0 && spec.number == other.number)) {
+        return false;
+      }
+    }
   }
-  return previousEnd == sizeof(RenderParams);
+  return true;
 }
-static_assert(sampleOrderFollowsFields(),
-              "kParamSampleOrder must list the RenderParams fields in order");
+static_assert(eachFieldSampledOnce(),
+              "kParamSampleOrder must name each parameter's field once");
+
+static const ParamSpec &sampledSpec(unsigned i) {
+  return kParamTable[kParamSampleOrder[i]];
+}
+
+const char *sampledParamName(unsigned i) { return sampledSpec(i).name; }
+
+ParamField sampledParamField(RenderParams *params, unsigned i) {
+  const ParamSpec &spec = sampledSpec(i);
+  const ParamField field = {spec.flag != 0 ? &(params->*spec.flag) : 0,
+                            spec.number != 0 ? &(params->*spec.number) : 0};
+  return field;
+}
 
 RenderParams defaultRenderParams(void) {
   RenderParams params;
   for (unsigned i = 0; i < kSampledParamCount; ++i) {
-    const ParamSpec *spec = &kParamTable[kParamSampleOrder[i]];
-    char *field = (char *)&params + spec->field;
-    if (spec->kind == kParamBoolean) {
-      *(int32_t *)field = (int32_t)spec->defaultValue;
+    const ParamField field = sampledParamField(&params, i);
+    if (field.flag != 0) {
+      *field.flag = (int32_t)sampledSpec(i).defaultValue;
     } else {
-      *(double *)field = spec->defaultValue;
+      *field.number = sampledSpec(i).defaultValue;
     }
   }
   return params;

@@ -3,9 +3,7 @@
 #ifndef VANTOREL_PARAM_TABLE_H
 #define VANTOREL_PARAM_TABLE_H
 
-#include "vantorel_types.h"
-
-#include <stddef.h>
+#include "sampled_params.h"
 
 typedef enum ParamKind { kParamGroup, kParamBoolean, kParamDouble } ParamKind;
 
@@ -14,8 +12,10 @@ typedef struct ParamSpec {
   const char *name;
   const char *label;
   const char *shortLabel;
-  const char *parent;  // null for a group
-  size_t field;        // offset of the RenderParams field; unused for groups
+  const char *parent; // null for a group
+  // The RenderParams field a boolean or a double fills; null otherwise.
+  int32_t RenderParams::*flag;
+  double RenderParams::*number;
   double defaultValue; // a boolean's default is its fall-back only
   double minimum;      // hard and displayed range of a double
   double maximum;
@@ -25,13 +25,9 @@ typedef struct ParamSpec {
 extern const ParamSpec kParamTable[];
 extern const unsigned kParamTableSize;
 
-// Indices into kParamTable of the fifteen parameters, in the order the
+// Indices into kParamTable of the sampled parameters, in the order the
 // render samples them (the order of the RenderParams fields).
 extern const unsigned char kParamSampleOrder[];
-enum { kSampledParamCount = 15 };
-
-// RenderParams holding every parameter's default.
-RenderParams defaultRenderParams(void);
 
 const char *paramTypeName(ParamKind kind);
 

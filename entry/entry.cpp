@@ -1,7 +1,9 @@
 // The module's two exported functions, the plug-in record, the binding to
 // the host's suites and the action dispatcher.
+#include "describe.h"
 #include "host_suites.h"
 #include "ofx_names.h"
+#include "render.h"
 
 #include <string.h>
 

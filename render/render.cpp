@@ -1,10 +1,12 @@
 // The render action: fetch the two images, sample the parameters, and draw
 // the render window through the overlay stages.
+#include "render.h"
+
 #include "frame.h"
 #include "host_suites.h"
 #include "ofx_names.h"
 #include "overlays.h"
-#include "param_table.h"
+#include "sampled_params.h"
 
 #include <string.h>
 
@@ -80,17 +82,16 @@ static RenderParams sampleParams(OfxImageEffectHandle instance, OfxTime time) {
     return params;
   }
   for (unsigned i = 0; i < kSampledParamCount; ++i) {
-    const ParamSpec *spec = &kParamTable[kParamSampleOrder[i]];
     OfxParamHandle param = 0;
-    if (gHostSuites.parameter->paramGetHandle(paramSet, spec->name, &param,
-                                              0) != kOfxStatOK) {
+    if (gHostSuites.parameter->paramGetHandle(paramSet, sampledParamName(i),
+                                              &param, 0) != kOfxStatOK) {
       continue;
     }
-    char *field = (char *)&params + spec->field;
-    if (spec->kind == kParamBoolean) {
-      gHostSuites.parameter->paramGetValueAtTime(param, time, (int *)field);
+    const ParamField field = sampledParamField(&params, i);
+    if (field.flag != 0) {
+      gHostSuites.parameter->paramGetValueAtTime(param, time, field.flag);
     } else {
-      gHostSuites.parameter->paramGetValueAtTime(param, time, (double *)field);
+      gHostSuites.parameter->paramGetValueAtTime(param, time, field.number);
     }
   }
   return params;

@@ -12,11 +12,4 @@ typedef struct HostSuites {
 
 extern HostSuites gHostSuites;
 
-// The action handlers.
-OfxStatus describe(OfxImageEffectHandle descriptor);
-OfxStatus describeInContext(OfxImageEffectHandle descriptor,
-                            OfxPropertySetHandle inArgs);
-OfxStatus render(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs,
-                 OfxPropertySetHandle outArgs);
-
 #endif
