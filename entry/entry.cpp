@@ -80,19 +80,21 @@ static OfxStatus mainEntry(const char *action, const void *handle,
   return kOfxStatReplyDefault;
 }
 
-// The one plug-in record, constant for the life of the module. It is
+// The one plug-in record, constant for the life of the module and
 // initialised statically, so concurrent OfxGetPlugin calls share nothing
 // writable.
-static OfxPlugin gPluginRecord = {kOfxImageEffectPluginApi,
-                                  1,
-                                  "com.Qvo.Vantorel.R108",
-                                  1,
-                                  8,
-                                  setHost,
-                                  mainEntry};
+static const OfxPlugin kPluginRecord = {kOfxImageEffectPluginApi,
+                                        1,
+                                        "com.Qvo.Vantorel.R108",
+                                        1,
+                                        8,
+                                        setHost,
+                                        mainEntry};
 
 VANTOREL_EXPORT int OfxGetNumberOfPlugins(void) { return 1; }
 
 VANTOREL_EXPORT OfxPlugin *OfxGetPlugin(int nth) {
-  return nth == 0 ? &gPluginRecord : 0;
+  // The standard's signature hands out a non-const pointer; hosts only
+  // read the record.
+  return nth == 0 ? (OfxPlugin *)&kPluginRecord : 0;
 }

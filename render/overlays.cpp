@@ -52,10 +52,14 @@ static void skinBand(WorkPixel *p, int32_t x, int32_t y,
   }
 }
 
+// Bars at this opacity or above are solid (alpha 1): the 32-bit float 0.99
+// widened to double, so the double parameter 0.99 itself stays below it.
+static const double kSolidBarsFrom = (double)0.99f;
+
 static void letterbox(WorkPixel *p, double opacity) {
   const float k = 1.0f - (float)opacity;
   setColour(p, p->r * k, p->g * k, p->b * k);
-  if (opacity >= 0.9900000095367432) {
+  if (opacity >= kSolidBarsFrom) {
     p->a = 1.0f;
   }
 }

@@ -121,18 +121,21 @@ typedef struct FalseColourScale {
   Colour colours[kFalseColourBands]; // by FalseColourBand
 } FalseColourScale;
 
-static const FalseColourScale kFalseColour = {0.05f,
-                                              0.1f,
-                                              0.4f,
-                                              0.45f,
-                                              0.52f,
-                                              0.58f,
-                                              0.95f,
-                                              {{0.5f, 0.0f, 0.5f},
-                                               {0.0f, 0.0f, 1.0f},
-                                               {0.0f, 1.0f, 0.0f},
-                                               {1.0f, 0.4f, 0.6f},
-                                               {1.0f, 0.0f, 0.0f}}};
+static const FalseColourScale kFalseColour = {
+    0.05f, // purpleBelow: crushed blacks
+    0.1f,  // blueBelow: near black
+    0.4f,  // greenFrom: mid-grey and darker skin ...
+    0.45f, // ... greenTo
+    0.52f, // pinkFrom: lighter skin ...
+    0.58f, // ... pinkTo
+    0.95f, // redAbove: clipping highlights
+    {
+        {0.5f, 0.0f, 0.5f}, // purple
+        {0.0f, 0.0f, 1.0f}, // blue
+        {0.0f, 1.0f, 0.0f}, // green
+        {1.0f, 0.4f, 0.6f}, // pink
+        {1.0f, 0.0f, 0.0f}, // red
+    }};
 
 // The band of a luma; a NaN luma falls in none and stays grey.
 static inline int falseColourBand(float luma) {
@@ -155,10 +158,11 @@ static inline int falseColourBand(float luma) {
   return kGreyBand;
 }
 
-// The squeeze into the legal range: 16/255 + c * 219/255, the product
+// The squeeze into the legal range, black to 16 and white to 235 of 255:
+// 16/255 + c * 219/255, each quotient the nearest 32-bit float, the product
 // rounded first.
-static const float kLegalFloor = 0.0627451f;
-static const float kLegalSpan = 0.85882354f;
+static const float kLegalFloor = 16.0f / 255.0f;
+static const float kLegalSpan = 219.0f / 255.0f;
 
 static inline float legalized(float c) {
   const float scaled = c * kLegalSpan;
