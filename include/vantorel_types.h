@@ -38,25 +38,22 @@ typedef struct Colour {
 
 // Rows and columns the overlays test against, all from the source bounds.
 typedef struct OverlayGeometry {
-  int32_t x1, y1, x2, y2;
-  int32_t width, height;
+  int32_t x1, x2; // the source's columns, the ends of the skin line
   int32_t centreColumn, centreRow;
   int32_t bandThickness;
   int32_t skinBandStart, grayBandStart;
   int32_t patchRowsStart, patchRowsEnd;
-  double cropRatio;
-  int32_t pictureHeight, barHeight; // meaningful only with a crop
-  int32_t cropLow, cropHigh;
+  int32_t cropLow, cropHigh; // rows below cropLow or above cropHigh are bars
   int32_t thirdColumns[2], thirdRows[2];
   int32_t goldenColumns[2], goldenRows[2];
 } OverlayGeometry;
 
 enum { crosshairReach = 20 };
 
+// The skin-tone patch colours and their saturation-boosted versions, the
+// ends of the skin line.
 typedef struct ReferenceColours {
   Colour lightSkin, darkSkin;
-  float lightSkinLuma, darkSkinLuma;
-  float saturationBoost;
   Colour boostedLightSkin, boostedDarkSkin;
 } ReferenceColours;
 

@@ -21,57 +21,64 @@ static double cropRatioOf(const RenderParams *params) {
   return 0.0;
 }
 
-static void placeBands(OverlayGeometry *g, const RenderParams *params) {
+// The picture's size and first row, which every placement starts from.
+typedef struct Extent {
+  int32_t y1, y2;
+  int32_t width, height;
+} Extent;
+
+static void placeBands(OverlayGeometry *g, const Extent *e,
+                       const RenderParams *params) {
   const double thicknessFraction = params->LineThickness / 100.0;
-  g->bandThickness = fractionOf(g->height, thicknessFraction);
+  g->bandThickness = fractionOf(e->height, thicknessFraction);
   if (g->bandThickness < 1) {
     g->bandThickness = 1;
   }
-  g->skinBandStart = wrapAdd(g->y1, fractionOf(g->height, params->SkinLinePos));
-  g->grayBandStart = wrapAdd(g->y1, fractionOf(g->height, params->GrayLinePos));
+  g->skinBandStart = wrapAdd(e->y1, fractionOf(e->height, params->SkinLinePos));
+  g->grayBandStart = wrapAdd(e->y1, fractionOf(e->height, params->GrayLinePos));
   g->patchRowsStart = wrapAdd(g->skinBandStart, g->bandThickness / 3);
   g->patchRowsEnd = wrapAdd(g->skinBandStart, wrapTwice(g->bandThickness) / 3);
 }
 
-static void placeBars(OverlayGeometry *g, const RenderParams *params) {
-  g->cropRatio = cropRatioOf(params);
-  g->pictureHeight = 0;
-  g->barHeight = 0;
-  g->cropLow = g->y1;
-  g->cropHigh = g->y2;
-  if (g->cropRatio > 0.0) {
-    g->pictureHeight = truncateToInt((double)g->width / g->cropRatio);
-    g->barHeight = wrapSub(g->height, g->pictureHeight) / 2;
-    g->cropLow = wrapAdd(g->y1, g->barHeight);
-    g->cropHigh = wrapSub(g->y2, g->barHeight);
+// The bars leave a picture of the crop ratio's height, centred; without a
+// crop no row is a bar row.
+static void placeBars(OverlayGeometry *g, const Extent *e,
+                      const RenderParams *params) {
+  const double cropRatio = cropRatioOf(params);
+  g->cropLow = e->y1;
+  g->cropHigh = e->y2;
+  if (cropRatio > 0.0) {
+    const int32_t pictureHeight = truncateToInt((double)e->width / cropRatio);
+    const int32_t barHeight = wrapSub(e->height, pictureHeight) / 2;
+    g->cropLow = wrapAdd(e->y1, barHeight);
+    g->cropHigh = wrapSub(e->y2, barHeight);
   }
 }
 
-static void placeGuides(OverlayGeometry *g) {
-  g->thirdColumns[0] = wrapAdd(g->x1, g->width / 3);
-  g->thirdColumns[1] = wrapAdd(g->x1, wrapTwice(g->width) / 3);
-  g->thirdRows[0] = wrapAdd(g->y1, g->height / 3);
-  g->thirdRows[1] = wrapAdd(g->y1, wrapTwice(g->height) / 3);
-  g->goldenColumns[0] = wrapAdd(g->x1, fractionOf(g->width, 0.382));
-  g->goldenColumns[1] = wrapAdd(g->x1, fractionOf(g->width, 0.618));
-  g->goldenRows[0] = wrapAdd(g->y1, fractionOf(g->height, 0.382));
-  g->goldenRows[1] = wrapAdd(g->y1, fractionOf(g->height, 0.618));
+static void placeGuides(OverlayGeometry *g, const Extent *e) {
+  g->thirdColumns[0] = wrapAdd(g->x1, e->width / 3);
+  g->thirdColumns[1] = wrapAdd(g->x1, wrapTwice(e->width) / 3);
+  g->thirdRows[0] = wrapAdd(e->y1, e->height / 3);
+  g->thirdRows[1] = wrapAdd(e->y1, wrapTwice(e->height) / 3);
+  g->goldenColumns[0] = wrapAdd(g->x1, fractionOf(e->width, 0.382));
+  g->goldenColumns[1] = wrapAdd(g->x1, fractionOf(e->width, 0.618));
+  g->goldenRows[0] = wrapAdd(e->y1, fractionOf(e->height, 0.382));
+  g->goldenRows[1] = wrapAdd(e->y1, fractionOf(e->height, 0.618));
 }
 
 OverlayGeometry computeOverlayGeometry(OfxRectI sourceBounds,
                                        const RenderParams *params) {
+  const Extent e = {sourceBounds.y1, sourceBounds.y2,
+                    wrapSub(sourceBounds.x2, sourceBounds.x1),
+                    wrapSub(sourceBounds.y2, sourceBounds.y1)};
   OverlayGeometry g;
   g.x1 = sourceBounds.x1;
-  g.y1 = sourceBounds.y1;
   g.x2 = sourceBounds.x2;
-  g.y2 = sourceBounds.y2;
-  g.width = wrapSub(g.x2, g.x1);
-  g.height = wrapSub(g.y2, g.y1);
-  g.centreColumn = wrapAdd(g.x1, g.width / 2);
-  g.centreRow = wrapAdd(g.y1, g.height / 2);
-  placeBands(&g, params);
-  placeBars(&g, params);
-  placeGuides(&g);
+  g.centreColumn = wrapAdd(g.x1, e.width / 2);
+  g.centreRow = wrapAdd(e.y1, e.height / 2);
+  placeBands(&g, &e, params);
+  placeBars(&g, &e, params);
+  placeGuides(&g, &e);
   return g;
 }
 
@@ -90,7 +97,9 @@ static Colour boosted(Colour c, float luma, float boost) {
   return result;
 }
 
+// The two skin patches of the colour checker, as bytes over 255.
 ReferenceColours computeReferenceColours(void) {
+  const float saturationBoost = 3.0f;
   ReferenceColours c;
   c.lightSkin.r = 194.0f / 255.0f;
   c.lightSkin.g = 150.0f / 255.0f;
@@ -98,10 +107,10 @@ ReferenceColours computeReferenceColours(void) {
   c.darkSkin.r = 115.0f / 255.0f;
   c.darkSkin.g = 82.0f / 255.0f;
   c.darkSkin.b = 68.0f / 255.0f;
-  c.lightSkinLuma = lumaOf(c.lightSkin.r, c.lightSkin.g, c.lightSkin.b);
-  c.darkSkinLuma = lumaOf(c.darkSkin.r, c.darkSkin.g, c.darkSkin.b);
-  c.saturationBoost = 3.0f;
-  c.boostedLightSkin = boosted(c.lightSkin, c.lightSkinLuma, c.saturationBoost);
-  c.boostedDarkSkin = boosted(c.darkSkin, c.darkSkinLuma, c.saturationBoost);
+  const float lightSkinLuma =
+      lumaOf(c.lightSkin.r, c.lightSkin.g, c.lightSkin.b);
+  const float darkSkinLuma = lumaOf(c.darkSkin.r, c.darkSkin.g, c.darkSkin.b);
+  c.boostedLightSkin = boosted(c.lightSkin, lightSkinLuma, saturationBoost);
+  c.boostedDarkSkin = boosted(c.darkSkin, darkSkinLuma, saturationBoost);
   return c;
 }
