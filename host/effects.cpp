@@ -1,16 +1,54 @@
 // Effect descriptors and instances, their clips and parameters.
 #include "ofx_host.h"
 
+#include <mutex>
+#include <unordered_set>
+
 namespace ofxhost {
 
 namespace {
 
-// Reads the kind header of a handle; null unless it is of kind `kind`.
-template <typename T, typename Handle> T *checked(Handle h, Object::Kind kind) {
-  auto *object = reinterpret_cast<T *>(h);
-  if (!object || object->kind != kind)
+// The addresses of the live objects. Looked up on every suite call, from
+// any thread.
+std::mutex liveMutex;
+// Never destroyed, so objects that outlive static destruction (a host
+// held in a static) can still leave it.
+std::unordered_set<const void *> &liveObjects() {
+  static auto *objects = new std::unordered_set<const void *>;
+  return *objects;
+}
+
+} // namespace
+
+Object::Object(Kind k, Host *h, std::string l)
+    : kind(k), host(h), label(std::move(l)) {
+  std::lock_guard<std::mutex> lock(liveMutex);
+  liveObjects().insert(this);
+}
+
+Object::~Object() {
+  std::lock_guard<std::mutex> lock(liveMutex);
+  liveObjects().erase(this);
+}
+
+Object *Object::live(const void *handle, Kind kind) {
+  if (!handle)
     return nullptr;
-  return object;
+  {
+    std::lock_guard<std::mutex> lock(liveMutex);
+    if (!liveObjects().count(handle))
+      return nullptr;
+  }
+  // Live, so its header may be read. Handles are made from the object's own
+  // address, the Object header first (single inheritance, no virtuals).
+  auto *object = static_cast<Object *>(const_cast<void *>(handle));
+  return object->kind == kind ? object : nullptr;
+}
+
+namespace {
+
+template <typename T, typename Handle> T *checked(Handle h, Object::Kind kind) {
+  return static_cast<T *>(Object::live(h, kind));
 }
 
 } // namespace

@@ -101,6 +101,17 @@ const Faults &Logged::faults() const {
   return host_ ? host_->faults : none;
 }
 
+bool Logged::refused(bool liveHandle, OfxStatus arguments) {
+  OfxStatus status = kOfxStatErrBadHandle;
+  if (liveHandle) {
+    status = arguments;
+    if (status == kOfxStatOK && !failing(&status))
+      return false;
+  }
+  ended_ = done(status);
+  return true;
+}
+
 OfxStatus Logged::done(OfxStatus status) {
   if (on_) {
     call_.status = status;

@@ -47,6 +47,12 @@ bool failingStatus(const Faults &faults, const char *fn,
 // True when `faults.nullHandles` names "fn:name" or "fn".
 bool nullHandle(const Faults &faults, const char *fn, const std::string &name);
 
+// The arguments' status for Logged::refused: kOfxStatErrValue unless every
+// argument a call needs was given.
+inline OfxStatus given(bool arguments) {
+  return arguments ? kOfxStatOK : kOfxStatErrValue;
+}
+
 // One suite call: collects what the log needs, and logs it on done().
 class Logged {
 public:
@@ -82,6 +88,13 @@ public:
   bool failing(OfxStatus *status) const {
     return failingStatus(faults(), fn_, name_, status);
   }
+  // The opening every suite call shares, in this order: a handle that
+  // names no live object of its kind answers kOfxStatErrBadHandle,
+  // arguments found wrong answer `arguments` (kOfxStatOK when they are
+  // right), and a `failing` fault answers its status. True when the call
+  // ends there; ended() is then the status, logged.
+  bool refused(bool liveHandle, OfxStatus arguments = kOfxStatOK);
+  OfxStatus ended() const { return ended_; }
   bool nullHandle() const { return detail::nullHandle(faults(), fn_, name_); }
 
   OfxStatus done(OfxStatus status);
@@ -92,6 +105,7 @@ private:
   bool on_;
   std::string name_;
   Call call_;
+  OfxStatus ended_ = kOfxStatOK;
 };
 
 } // namespace detail

@@ -64,8 +64,13 @@ struct Property {
   std::vector<std::variant<void *, std::string, double, int>> values;
 };
 
-// Every object a handle can point at starts with this header, so a suite
-// can tell a live handle of the right kind from garbage.
+// Every object a handle can point at is an Object, entered in a registry
+// of live objects for its lifetime. A suite looks a handle up there before
+// it reads anything through it, so the handle of an object already
+// destroyed, or of another kind, or pointing anywhere else, is told apart
+// without touching memory the host does not own. (A handle whose address
+// has since been reused by a new object of the same kind names that new
+// object.)
 struct Object {
   enum class Kind : std::uint32_t {
     PropertySet = 0x50524f50,
@@ -73,12 +78,15 @@ struct Object {
     Clip = 0x434c4950,
     ParamSet = 0x50534554,
     Param = 0x50415241,
+    ImageMemory = 0x4d454d4f,
   };
-  Object(Kind k, Host *h, std::string l)
-      : kind(k), host(h), label(std::move(l)) {}
-  // A destroyed object's handle no longer passes the kind check.
-  ~Object() { *static_cast<volatile Kind *>(&kind) = Kind{}; }
-  Kind kind;
+  Object(Kind k, Host *h, std::string l);
+  ~Object();
+  Object(const Object &) = delete;
+  Object &operator=(const Object &) = delete;
+  // The live object of kind `kind` at `handle`, else null.
+  static Object *live(const void *handle, Kind kind);
+  const Kind kind;
   Host *host;
   std::string label; // names the object in the call log, e.g. "clip:Source"
 };

@@ -331,10 +331,7 @@ void *PropertySet::getPointer(const std::string &name, int index) const {
 }
 
 PropertySet *PropertySet::from(OfxPropertySetHandle h) {
-  auto *set = reinterpret_cast<PropertySet *>(h);
-  if (!set || set->kind != Kind::PropertySet)
-    return nullptr;
-  return set;
+  return static_cast<PropertySet *>(Object::live(h, Kind::PropertySet));
 }
 
 // ---------------------------------------------------------------- the suite
@@ -376,6 +373,37 @@ std::string inText(int v) { return detail::text(v); }
 bool isNull(const char *v) { return v == nullptr; }
 template <typename T> bool isNull(const T &) { return false; }
 
+// Whether `n` values were given, none of them a null string.
+template <typename In> bool valuesGiven(const In *values, int n) {
+  if (n > 0 && !values)
+    return false;
+  for (int i = 0; i < n; ++i)
+    if (isNull(values[i]))
+      return false;
+  return true;
+}
+
+// The arguments' status of a call naming a property: a null name answers
+// kOfxStatErrUnknown, anything else wrong `rest`.
+OfxStatus named(const char *name, OfxStatus rest = kOfxStatOK) {
+  return name ? rest : kOfxStatErrUnknown;
+}
+
+// Faults of this call's property name: one the host refuses outright, or,
+// unless it is lenient, one the standard does not define (for setting);
+// one it refuses or leaves unanswered (for getting).
+bool refusedToSet(const detail::Logged &log) {
+  const Faults &faults = log.faults();
+  return faults.refusedProperties.count(log.name()) ||
+         (!faults.acceptNonStandardNames &&
+          !isStandardPropertyName(log.name()));
+}
+bool leftUnanswered(const detail::Logged &log) {
+  const Faults &faults = log.faults();
+  return faults.refusedProperties.count(log.name()) ||
+         faults.unansweredGets.count(log.name());
+}
+
 } // namespace
 
 struct PropertySuiteImpl {
@@ -387,19 +415,11 @@ struct PropertySuiteImpl {
                              const In *values) {
     PropertySet *set = PropertySet::from(h);
     detail::Logged log(fn, set, h, name, indexOrCount);
-    if (!set)
-      return log.done(kOfxStatErrBadHandle);
-    if (!name)
-      return log.done(kOfxStatErrUnknown);
-    if (indexOrCount < 0)
-      return log.done(kOfxStatErrBadIndex);
     const int n = many ? indexOrCount : 1;
-    if (n > 0 && !values)
-      return log.done(kOfxStatErrValue);
-    for (int i = 0; i < n; ++i)
-      if (isNull(values[i]))
-        return log.done(kOfxStatErrValue);
-    if (log.on()) {
+    const OfxStatus arguments =
+        named(name, indexOrCount < 0 ? kOfxStatErrBadIndex
+                                     : detail::given(valuesGiven(values, n)));
+    if (arguments == kOfxStatOK && log.on()) {
       std::string value;
       for (int i = 0; i < n; ++i) {
         if (i)
@@ -408,14 +428,9 @@ struct PropertySuiteImpl {
       }
       log.setValue(std::move(value));
     }
-
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
-    const Faults &faults = log.faults();
-    if (faults.refusedProperties.count(log.name()))
-      return log.done(kOfxStatErrUnknown);
-    if (!faults.acceptNonStandardNames && !isStandardPropertyName(log.name()))
+    if (log.refused(set, arguments))
+      return log.ended();
+    if (refusedToSet(log))
       return log.done(kOfxStatErrUnknown);
 
     auto it = set->props_.find(log.name());
@@ -454,19 +469,10 @@ struct PropertySuiteImpl {
                              Out *out) {
     PropertySet *set = PropertySet::from(h);
     detail::Logged log(fn, set, h, name, indexOrCount);
-    if (!set)
-      return log.done(kOfxStatErrBadHandle);
-    if (!name)
-      return log.done(kOfxStatErrUnknown);
-    if (!out && (!many || indexOrCount > 0))
-      return log.done(kOfxStatErrValue);
-
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
-    const Faults &faults = log.faults();
-    if (faults.refusedProperties.count(log.name()) ||
-        faults.unansweredGets.count(log.name()))
+    if (log.refused(set, named(name, detail::given(
+                                         out || (many && indexOrCount <= 0)))))
+      return log.ended();
+    if (leftUnanswered(log))
       return log.done(kOfxStatErrUnknown);
     // A name the standard does not define is answered only when the set
     // carries it; so is any other name.
@@ -569,17 +575,9 @@ struct PropertySuiteImpl {
   static OfxStatus propReset(OfxPropertySetHandle h, const char *name) {
     PropertySet *set = PropertySet::from(h);
     detail::Logged log("propReset", set, h, name);
-    if (!set)
-      return log.done(kOfxStatErrBadHandle);
-    if (!name)
-      return log.done(kOfxStatErrUnknown);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
-    const Faults &faults = log.faults();
-    if (faults.refusedProperties.count(log.name()))
-      return log.done(kOfxStatErrUnknown);
-    if (!faults.acceptNonStandardNames && !isStandardPropertyName(log.name()))
+    if (log.refused(set, named(name)))
+      return log.ended();
+    if (refusedToSet(log))
       return log.done(kOfxStatErrUnknown);
     auto it = set->props_.find(log.name());
     if (it == set->props_.end())
@@ -592,18 +590,9 @@ struct PropertySuiteImpl {
                                     int *count) {
     PropertySet *set = PropertySet::from(h);
     detail::Logged log("propGetDimension", set, h, name);
-    if (!set)
-      return log.done(kOfxStatErrBadHandle);
-    if (!name)
-      return log.done(kOfxStatErrUnknown);
-    if (!count)
-      return log.done(kOfxStatErrValue);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
-    const Faults &faults = log.faults();
-    if (faults.refusedProperties.count(log.name()) ||
-        faults.unansweredGets.count(log.name()))
+    if (log.refused(set, named(name, detail::given(count))))
+      return log.ended();
+    if (leftUnanswered(log))
       return log.done(kOfxStatErrUnknown);
     auto it = set->props_.find(log.name());
     const int n = it == set->props_.end()

@@ -15,12 +15,9 @@ namespace {
 using detail::Logged;
 using detail::text;
 
-// Finishes a call that hands out a handle: a `failing` fault answers its
-// status and writes nothing, a `nullHandles` fault answers OK and null.
+// Finishes a call that hands out a handle, after the prologue: a
+// `nullHandles` fault answers OK and null.
 template <typename H> OfxStatus handOut(Logged &log, H *out, H value) {
-  OfxStatus status;
-  if (log.failing(&status))
-    return log.done(status);
   if (log.nullHandle())
     value = nullptr;
   *out = value;
@@ -29,13 +26,11 @@ template <typename H> OfxStatus handOut(Logged &log, H *out, H value) {
 }
 
 // Finishes a look-up by name that hands out an object's handle and, when
-// asked, its property set: unknown names answer kOfxStatErrUnknown.
+// asked, its property set, after the prologue: unknown names answer
+// kOfxStatErrUnknown.
 template <typename T, typename H>
 OfxStatus handOutFound(Logged &log, T *found, H *out,
                        OfxPropertySetHandle *props) {
-  OfxStatus status;
-  if (log.failing(&status))
-    return log.done(status);
   if (!found)
     return log.done(kOfxStatErrUnknown);
   const bool null = log.nullHandle();
@@ -47,16 +42,15 @@ OfxStatus handOutFound(Logged &log, T *found, H *out,
 }
 
 // Memory handed out by imageMemoryAlloc.
-struct ImageMemory {
-  static constexpr std::uint32_t kMagic = 0x4d454d4f;
-  std::uint32_t magic = kMagic;
+struct ImageMemory : Object {
+  explicit ImageMemory(Host *host)
+      : Object(Kind::ImageMemory, host, "memory") {}
   int locks = 0;
   void *data = nullptr;
   std::size_t size = 0;
 
   static ImageMemory *from(OfxImageMemoryHandle h) {
-    auto *m = reinterpret_cast<ImageMemory *>(h);
-    return m && m->magic == kMagic ? m : nullptr;
+    return static_cast<ImageMemory *>(Object::live(h, Kind::ImageMemory));
   }
 };
 
@@ -79,10 +73,8 @@ struct ImageEffectSuiteImpl {
                                   OfxPropertySetHandle *props) {
     Effect *effect = Effect::from(h);
     Logged log("getPropertySet", effect, h, nullptr);
-    if (!effect)
-      return log.done(kOfxStatErrBadHandle);
-    if (!props)
-      return log.done(kOfxStatErrValue);
+    if (log.refused(effect, detail::given(props)))
+      return log.ended();
     return handOut(log, props, effect->props.handle());
   }
 
@@ -90,10 +82,8 @@ struct ImageEffectSuiteImpl {
                                OfxParamSetHandle *paramSet) {
     Effect *effect = Effect::from(h);
     Logged log("getParamSet", effect, h, nullptr);
-    if (!effect)
-      return log.done(kOfxStatErrBadHandle);
-    if (!paramSet)
-      return log.done(kOfxStatErrValue);
+    if (log.refused(effect, detail::given(paramSet)))
+      return log.ended();
     return handOut(log, paramSet, effect->params.handle());
   }
 
@@ -103,13 +93,8 @@ struct ImageEffectSuiteImpl {
                               OfxPropertySetHandle *props) {
     Effect *effect = Effect::from(h);
     Logged log("clipDefine", effect, h, name);
-    if (!effect)
-      return log.done(kOfxStatErrBadHandle);
-    if (!name || !props)
-      return log.done(kOfxStatErrValue);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(effect, detail::given(name && props)))
+      return log.ended();
     if (effect->isInstance)
       return log.done(kOfxStatErrUnsupported);
     Clip *clip = effect->clip(name);
@@ -126,10 +111,8 @@ struct ImageEffectSuiteImpl {
                                  OfxPropertySetHandle *props) {
     Effect *effect = Effect::from(h);
     Logged log("clipGetHandle", effect, h, name);
-    if (!effect)
-      return log.done(kOfxStatErrBadHandle);
-    if (!name || !clipOut)
-      return log.done(kOfxStatErrValue);
+    if (log.refused(effect, detail::given(name && clipOut)))
+      return log.ended();
     return handOutFound(log, effect->clip(name), clipOut, props);
   }
 
@@ -137,10 +120,8 @@ struct ImageEffectSuiteImpl {
                                       OfxPropertySetHandle *props) {
     Clip *clip = Clip::from(h);
     Logged log("clipGetPropertySet", clip, h, nameOf(clip));
-    if (!clip)
-      return log.done(kOfxStatErrBadHandle);
-    if (!props)
-      return log.done(kOfxStatErrValue);
+    if (log.refused(clip, detail::given(props)))
+      return log.ended();
     return handOut(log, props, clip->props.handle());
   }
 
@@ -150,13 +131,8 @@ struct ImageEffectSuiteImpl {
     Clip *clip = Clip::from(h);
     Logged log("clipGetImage", clip, h, nameOf(clip),
                detail::saturatedInt(time));
-    if (!clip)
-      return log.done(kOfxStatErrBadHandle);
-    if (!image)
-      return log.done(kOfxStatErrValue);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(clip, detail::given(image)))
+      return log.ended();
     if (log.nullHandle()) {
       *image = nullptr;
       log.setValue("null");
@@ -175,11 +151,8 @@ struct ImageEffectSuiteImpl {
     PropertySet *props = PropertySet::from(h);
     Image *img = props ? props->image : nullptr;
     Logged log("clipReleaseImage", img ? props : nullptr, h, nullptr);
-    if (!img)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(img))
+      return log.ended();
     img->releases_.fetch_add(1);
     return log.done(kOfxStatOK);
   }
@@ -189,13 +162,8 @@ struct ImageEffectSuiteImpl {
     Clip *clip = Clip::from(h);
     Logged log("clipGetRegionOfDefinition", clip, h, nameOf(clip),
                detail::saturatedInt(time));
-    if (!clip)
-      return log.done(kOfxStatErrBadHandle);
-    if (!bounds)
-      return log.done(kOfxStatErrValue);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(clip, detail::given(bounds)))
+      return log.ended();
     OfxRectD rod{0, 0, 0, 0};
     if (const Image *img = clip->image.get()) {
       const OfxRectI &b = img->spec().bounds;
@@ -222,19 +190,14 @@ struct ImageEffectSuiteImpl {
     Logged log("imageMemoryAlloc", effect, h, nullptr,
                static_cast<int>(nBytes));
     // The instance handle may be null: memory not tied to an instance.
-    if (h && !effect)
-      return log.done(kOfxStatErrBadHandle);
-    if (!memory)
-      return log.done(kOfxStatErrValue);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(!h || effect, detail::given(memory)))
+      return log.ended();
     if (log.nullHandle()) {
       *memory = nullptr;
       log.setValue("null");
       return log.done(kOfxStatOK);
     }
-    auto *m = new ImageMemory;
+    auto *m = new ImageMemory(effect ? effect->host : log.host());
     m->data = std::malloc(nBytes ? nBytes : 1);
     if (!m->data) {
       delete m;
@@ -250,12 +213,8 @@ struct ImageEffectSuiteImpl {
     ImageMemory *m = ImageMemory::from(h);
     Logged log("imageMemoryFree", nullptr, h, nullptr);
     log.setObject(m ? "memory" : h ? "invalid" : "null");
-    if (!m)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
-    m->magic = 0;
+    if (log.refused(m))
+      return log.ended();
     std::free(m->data);
     delete m;
     return log.done(kOfxStatOK);
@@ -265,13 +224,8 @@ struct ImageEffectSuiteImpl {
     ImageMemory *m = ImageMemory::from(h);
     Logged log("imageMemoryLock", nullptr, h, nullptr);
     log.setObject(m ? "memory" : h ? "invalid" : "null");
-    if (!m)
-      return log.done(kOfxStatErrBadHandle);
-    if (!ptr)
-      return log.done(kOfxStatErrValue);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(m, detail::given(ptr)))
+      return log.ended();
     ++m->locks;
     *ptr = m->data;
     log.setValue("ptr");
@@ -282,11 +236,8 @@ struct ImageEffectSuiteImpl {
     ImageMemory *m = ImageMemory::from(h);
     Logged log("imageMemoryUnlock", nullptr, h, nullptr);
     log.setObject(m ? "memory" : h ? "invalid" : "null");
-    if (!m)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(m))
+      return log.ended();
     if (m->locks > 0)
       --m->locks;
     return log.done(kOfxStatOK);
@@ -352,31 +303,23 @@ OfxStatus readCall(const char *fn, OfxParamHandle h, int logIndex, Read what,
                    double interval, va_list ap) {
   Param *param = Param::from(h);
   Logged log(fn, param, h, nameOf(param), logIndex);
-  if (!param)
-    return log.done(kOfxStatErrBadHandle);
-  OfxStatus status;
-  if (log.failing(&status))
-    return log.done(status);
+  if (log.refused(param))
+    return log.ended();
   return readValue(log, *param, what, interval, ap);
 }
 
-// Takes a parameter's new value from the variadic argument in `ap`.
+// Takes a parameter's new value from the variadic argument in `ap`, after
+// the prologue.
 OfxStatus writeValue(Logged &log, Param &p, va_list ap) {
   if (isIntParam(p)) {
     const int value = va_arg(ap, int);
     log.setValue(text(value));
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
     p.intValue = value;
     return log.done(kOfxStatOK);
   }
   if (isDoubleParam(p)) {
     const double value = va_arg(ap, double);
     log.setValue(text(value));
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
     p.doubleValue = value;
     return log.done(kOfxStatOK);
   }
@@ -390,14 +333,9 @@ struct ParameterSuiteImpl {
                                const char *name, OfxPropertySetHandle *props) {
     ParamSet *set = ParamSet::from(h);
     Logged log("paramDefine", set, h, name);
-    if (!set)
-      return log.done(kOfxStatErrBadHandle);
-    if (!type || !name)
-      return log.done(kOfxStatErrValue);
+    if (log.refused(set, detail::given(type && name)))
+      return log.ended();
     log.setValue(type);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
     if (set->find(name))
       return log.done(kOfxStatErrExists);
     set->params.push_back(std::make_unique<Param>(set->host, type, name));
@@ -412,10 +350,8 @@ struct ParameterSuiteImpl {
                                   OfxPropertySetHandle *props) {
     ParamSet *set = ParamSet::from(h);
     Logged log("paramGetHandle", set, h, name);
-    if (!set)
-      return log.done(kOfxStatErrBadHandle);
-    if (!name || !paramOut)
-      return log.done(kOfxStatErrValue);
+    if (log.refused(set, detail::given(name && paramOut)))
+      return log.ended();
     return handOutFound(log, set->find(name), paramOut, props);
   }
 
@@ -423,10 +359,8 @@ struct ParameterSuiteImpl {
                                           OfxPropertySetHandle *props) {
     ParamSet *set = ParamSet::from(h);
     Logged log("paramSetGetPropertySet", set, h, nullptr);
-    if (!set)
-      return log.done(kOfxStatErrBadHandle);
-    if (!props)
-      return log.done(kOfxStatErrValue);
+    if (log.refused(set, detail::given(props)))
+      return log.ended();
     return handOut(log, props, set->props.handle());
   }
 
@@ -434,10 +368,8 @@ struct ParameterSuiteImpl {
                                        OfxPropertySetHandle *props) {
     Param *param = Param::from(h);
     Logged log("paramGetPropertySet", param, h, nameOf(param));
-    if (!param)
-      return log.done(kOfxStatErrBadHandle);
-    if (!props)
-      return log.done(kOfxStatErrValue);
+    if (log.refused(param, detail::given(props)))
+      return log.ended();
     return handOut(log, props, param->props.handle());
   }
 
@@ -484,8 +416,8 @@ struct ParameterSuiteImpl {
   static OfxStatus paramSetValue(OfxParamHandle h, ...) {
     Param *param = Param::from(h);
     Logged log("paramSetValue", param, h, nameOf(param));
-    if (!param)
-      return log.done(kOfxStatErrBadHandle);
+    if (log.refused(param))
+      return log.ended();
     va_list ap;
     va_start(ap, h);
     const OfxStatus status = writeValue(log, *param, ap);
@@ -497,8 +429,8 @@ struct ParameterSuiteImpl {
     Param *param = Param::from(h);
     Logged log("paramSetValueAtTime", param, h, nameOf(param),
                detail::saturatedInt(time));
-    if (!param)
-      return log.done(kOfxStatErrBadHandle);
+    if (log.refused(param))
+      return log.ended();
     va_list ap;
     va_start(ap, time);
     const OfxStatus status = writeValue(log, *param, ap);
@@ -510,13 +442,8 @@ struct ParameterSuiteImpl {
   static OfxStatus paramGetNumKeys(OfxParamHandle h, unsigned int *count) {
     Param *param = Param::from(h);
     Logged log("paramGetNumKeys", param, h, nameOf(param));
-    if (!param)
-      return log.done(kOfxStatErrBadHandle);
-    if (!count)
-      return log.done(kOfxStatErrValue);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(param, detail::given(count)))
+      return log.ended();
     *count = 0;
     log.setValue("0");
     return log.done(kOfxStatOK);
@@ -527,11 +454,8 @@ struct ParameterSuiteImpl {
     Param *param = Param::from(h);
     Logged log("paramGetKeyTime", param, h, nameOf(param),
                static_cast<int>(nth));
-    if (!param)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(param))
+      return log.ended();
     return log.done(kOfxStatErrBadIndex);
   }
 
@@ -540,11 +464,8 @@ struct ParameterSuiteImpl {
     Param *param = Param::from(h);
     Logged log("paramGetKeyIndex", param, h, nameOf(param),
                detail::saturatedInt(time));
-    if (!param)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(param))
+      return log.ended();
     return log.done(kOfxStatFailed);
   }
 
@@ -552,22 +473,16 @@ struct ParameterSuiteImpl {
     Param *param = Param::from(h);
     Logged log("paramDeleteKey", param, h, nameOf(param),
                detail::saturatedInt(time));
-    if (!param)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(param))
+      return log.ended();
     return log.done(kOfxStatErrBadIndex);
   }
 
   static OfxStatus paramDeleteAllKeys(OfxParamHandle h) {
     Param *param = Param::from(h);
     Logged log("paramDeleteAllKeys", param, h, nameOf(param));
-    if (!param)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(param))
+      return log.ended();
     return log.done(kOfxStatOK);
   }
 
@@ -576,12 +491,9 @@ struct ParameterSuiteImpl {
     Param *dst = Param::from(to);
     Param *src = Param::from(from);
     Logged log("paramCopy", dst, to, nameOf(dst));
-    if (!dst || !src)
-      return log.done(kOfxStatErrBadHandle);
+    if (log.refused(dst && src))
+      return log.ended();
     log.setValue(src->name);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
     if (dst->type != src->type)
       return log.done(kOfxStatErrValue);
     dst->intValue = src->intValue;
@@ -592,22 +504,16 @@ struct ParameterSuiteImpl {
   static OfxStatus paramEditBegin(OfxParamSetHandle h, const char *name) {
     ParamSet *set = ParamSet::from(h);
     Logged log("paramEditBegin", set, h, name);
-    if (!set)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(set))
+      return log.ended();
     return log.done(kOfxStatOK);
   }
 
   static OfxStatus paramEditEnd(OfxParamSetHandle h) {
     ParamSet *set = ParamSet::from(h);
     Logged log("paramEditEnd", set, h, nullptr);
-    if (!set)
-      return log.done(kOfxStatErrBadHandle);
-    OfxStatus status;
-    if (log.failing(&status))
-      return log.done(status);
+    if (log.refused(set))
+      return log.ended();
     return log.done(kOfxStatOK);
   }
 };

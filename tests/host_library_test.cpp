@@ -115,6 +115,47 @@ TEST(PropertySuite, StrictHostRefusesNonStandardNamesButLogsThem) {
   }
 }
 
+// A handle is looked up among the live objects before anything is read
+// through it: a destroyed object's handle, a live object of another kind
+// and an address that is no object are each a bad handle, and no suite
+// reads their memory (the sanitizer build would see it).
+TEST(Handles, StaleForeignAndMistypedHandlesAreBadHandles) {
+  Host host;
+  const OfxPropertySuiteV1 *p = ofxhost::propertySuite();
+  const OfxImageEffectSuiteV1 *e = ofxhost::imageEffectSuite();
+  const OfxParameterSuiteV1 *params = ofxhost::parameterSuite();
+  int value = 0;
+  auto gone = std::make_unique<ofxhost::PropertySet>(&host, "gone");
+  // Kept as a number, as a host keeps a handle it was given long ago.
+  volatile std::uintptr_t staleAddress =
+      reinterpret_cast<std::uintptr_t>(gone->handle());
+  gone.reset();
+  const auto stale = reinterpret_cast<OfxPropertySetHandle>(staleAddress);
+  EXPECT_EQ(p->propGetInt(stale, "OfxPropTime", 0, &value),
+            kOfxStatErrBadHandle);
+  long long notAnObject[8] = {};
+  EXPECT_EQ(p->propGetInt(reinterpret_cast<OfxPropertySetHandle>(notAnObject),
+                          "OfxPropTime", 0, &value),
+            kOfxStatErrBadHandle);
+  ofxhost::PropertySet set(&host, "set");
+  OfxPropertySetHandle out = nullptr;
+  EXPECT_EQ(e->getPropertySet(
+                reinterpret_cast<OfxImageEffectHandle>(set.handle()), &out),
+            kOfxStatErrBadHandle);
+  EXPECT_EQ(out, nullptr);
+  EXPECT_EQ(params->paramGetValue(
+                reinterpret_cast<OfxParamHandle>(set.handle()), &value),
+            kOfxStatErrBadHandle);
+  OfxImageMemoryHandle memory = nullptr;
+  ASSERT_EQ(e->imageMemoryAlloc(nullptr, 16, &memory), kOfxStatOK);
+  EXPECT_EQ(e->imageMemoryFree(memory), kOfxStatOK);
+  EXPECT_EQ(e->imageMemoryFree(memory), kOfxStatErrBadHandle);
+  void *data = nullptr;
+  EXPECT_EQ(e->imageMemoryLock(memory, &data), kOfxStatErrBadHandle);
+  EXPECT_EQ(p->propGetInt(set.handle(), "OfxPropTime", 0, &value),
+            kOfxStatErrUnknown);
+}
+
 TEST(Statuses, HaveTheirStandardNames) {
   EXPECT_EQ(ofxhost::statusName(kOfxStatOK), "kOfxStatOK");
   EXPECT_EQ(ofxhost::statusName(kOfxStatFailed), "kOfxStatFailed");
