@@ -292,13 +292,15 @@ TEST(FramePlan, PatternsAndRanges) {
       {"a.####.exr", "b.####.exr", "-2", {}},
   };
   for (const auto &c : cases) {
-    std::vector<vantorel::FrameJob> jobs;
+    vantorel::FramePlan plan;
     std::string error;
-    const bool ok = vantorel::planFrames(c.in, c.out, c.frames, &jobs, &error);
+    const bool ok = vantorel::planFrames(c.in, c.out, c.frames, &plan, &error);
     EXPECT_EQ(ok, !c.paths.empty()) << c.in << " " << c.frames << ": " << error;
     std::vector<std::string> paths;
-    for (const auto &job : jobs)
+    for (long long i = 0; ok && i < plan.count(); ++i) {
+      const vantorel::FrameJob job = plan.job(i);
       paths.insert(paths.end(), {job.in, job.out});
+    }
     if (ok)
       EXPECT_EQ(paths, c.paths) << c.in << " " << c.frames;
     else

@@ -1,5 +1,7 @@
 #include "cli.h"
 
+#include "library_messages.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -46,7 +48,7 @@ bool parseArgs(const Args &args, const std::vector<OptionSpec> &specs,
 }
 
 int fail(const std::string &message) {
-  std::fprintf(stderr, "vantorel: %s\n", message.c_str());
+  std::fprintf(toolMessages(), "vantorel: %s\n", message.c_str());
   return kExitFailed;
 }
 

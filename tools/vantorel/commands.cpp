@@ -1,5 +1,9 @@
 #include "commands.h"
 
+#include "library_messages.h"
+
+#include <OpenImageIO/oiioversion.h>
+
 #include <cstdio>
 
 namespace vantorel {
@@ -12,6 +16,8 @@ const OptionSpec kSize = {"--size", true};
 const OptionSpec kDepth = {"--depth", true};
 const OptionSpec kFrames = {"--frames", true};
 const OptionSpec kCalls = {"--calls", false};
+const OptionSpec kOutType = {"--out-type", true};
+const OptionSpec kJobs = {"--jobs", true};
 
 const std::string kBundleHelp =
     "  --bundle PATH       the plug-in bundle (default: the one this build "
@@ -38,7 +44,13 @@ const std::string kRenderHelp =
     "  --frames FIRST-LAST the frames of a sequence\n"
     "  --depth byte|float  render at this depth (default: float for half, "
     "float and\n"
-    "                      16-bit files, byte for 8-bit files)\n" +
+    "                      16-bit files, byte for 8-bit files)\n"
+    "  --out-type uint8|uint16|half|float\n"
+    "                      the pixel type written (default: the input's; "
+    "a format\n"
+    "                      that cannot hold it gets its nearest)\n"
+    "  --jobs N            frames in flight at once, 1 to 64 (default: the "
+    "core count)\n" +
     kSetHelp + kBundleHelp;
 const std::string kChartHelp =
     "  --size WxH          chart size (default 1280x720)\n"
@@ -65,10 +77,10 @@ const std::vector<Command> &commands() {
        runDescribe},
       {"render",
        "IN OUT [--frames FIRST-LAST] [--depth byte|float] "
-       "[--set NAME=VALUE]...",
+       "[--out-type TYPE] [--jobs N] [--set NAME=VALUE]...",
        "render an image file, or a sequence of them, through the plug-in",
        kRenderHelp.c_str(),
-       {kBundle, kSet, kDepth, kFrames},
+       {kBundle, kSet, kDepth, kFrames, kOutType, kJobs},
        runRender},
       {"chart",
        "OUT [--size WxH] [--depth byte|float] [--set NAME=VALUE]...",
@@ -97,7 +109,8 @@ const Command *findCommand(const std::string &name) {
 
 void printUsage(std::FILE *out) {
   std::fprintf(out, "usage: vantorel COMMAND [OPTIONS]\n"
-                    "       vantorel COMMAND --help\n\ncommands:\n");
+                    "       vantorel COMMAND --help\n"
+                    "       vantorel --version\n\ncommands:\n");
   for (const Command &c : commands())
     std::fprintf(out, "  %s %s\n      %s\n", c.name, c.arguments, c.summary);
 }
@@ -107,15 +120,22 @@ void printCommandHelp(const Command &command, std::FILE *out) {
                command.arguments, command.summary, command.options);
 }
 
+void printVersion(std::FILE *out) {
+  std::fprintf(out, "vantorel %s (OpenImageIO %s)\n", VANTOREL_VERSION,
+               OIIO_VERSION_STRING);
+}
+
 int usageError(const char *command, const std::string &message) {
-  std::fprintf(stderr, "vantorel: %s\n", message.c_str());
+  std::fprintf(toolMessages(), "vantorel: %s\n", message.c_str());
   const Command *c = command ? findCommand(command) : nullptr;
   if (c)
-    std::fprintf(stderr, "usage: vantorel %s %s  (see vantorel %s --help)\n",
-                 c->name, c->arguments, c->name);
+    std::fprintf(toolMessages(),
+                 "usage: vantorel %s %s  (see vantorel %s --help)\n", c->name,
+                 c->arguments, c->name);
   else
-    std::fprintf(stderr, "usage: vantorel COMMAND [OPTIONS]  (see vantorel "
-                         "--help)\n");
+    std::fprintf(toolMessages(),
+                 "usage: vantorel COMMAND [OPTIONS]  (see vantorel "
+                 "--help)\n");
   return kExitUsage;
 }
 

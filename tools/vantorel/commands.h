@@ -26,6 +26,8 @@ const Command *findCommand(const std::string &name);
 // Prints the overview of every command, or one command's help.
 void printUsage(std::FILE *out);
 void printCommandHelp(const Command &command, std::FILE *out);
+// "vantorel VERSION (OpenImageIO VERSION)".
+void printVersion(std::FILE *out);
 
 // Prints "vantorel: MESSAGE" and the command's usage line on standard
 // error; returns kExitUsage.

@@ -13,6 +13,7 @@ namespace vantorel {
 using ofxhost::Depth;
 
 struct Frame {
+  int x = 0, y = 0; // bottom-left corner in the plug-in's coordinates
   int width = 0;
   int height = 0;
   Depth depth = Depth::Byte;

@@ -1,46 +1,90 @@
 // Reading and writing image files through OpenImageIO (EXR, DPX, TIFF,
 // PNG, JPEG and whatever else it knows), converted to and from the frames
-// the plug-in takes. Files are always written through a temporary file in
-// the same folder that is renamed into place only when complete.
+// the plug-in takes. Files are encoded in memory and written whole through
+// an OutputFile, so every failure is seen and nothing partial is left.
 #pragma once
 
 #include "frame.h"
+#include "output_file.h"
 
-#include <functional>
+#include <OpenImageIO/imageio.h>
+
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace vantorel {
 
-// Reads the first image of `path` as RGBA, rows bottom-up: RGB gains an
-// opaque alpha, a grey image becomes R = G = B; any other channel count
-// is refused. The depth is `depth` when given, else float for half, float
-// and 16-bit (or wider) files and 8-bit for 8-bit files. Colours are read
-// as stored (alpha is not multiplied in).
-bool readImage(const std::string &path, const std::optional<Depth> &depth,
-               Frame *frame, std::string *error);
+// What a file says about its first image without its pixels: size, data
+// and display windows, channels, pixel type and attributes; and how many
+// images the file holds.
+struct ImageHeader {
+  OIIO::ImageSpec spec;
+  bool moreImages = false; // a multi-page TIFF, an animated GIF, ...
+};
 
-// Whether `path` can be written: its folder exists and its extension names
-// a format OpenImageIO writes.
+// A pixel type as files store it: 8/16-bit integers, half or float, with
+// the bits per sample of a DPX (10 or 12) when narrower than the type.
+struct PixelType {
+  OIIO::TypeDesc type = OIIO::TypeDesc::UINT8;
+  int bits = 0; // 0: all of the type's bits
+
+  bool operator==(const PixelType &o) const {
+    return type == o.type && bits == o.bits;
+  }
+  std::string name() const; // "uint8", "uint16", "10-bit", "half", "float"
+};
+
+// The pixel type a header describes.
+PixelType pixelTypeOf(const OIIO::ImageSpec &spec);
+
+// "uint8", "uint16", "half" or "float" (--out-type).
+bool parsePixelType(const std::string &text, PixelType *type,
+                    std::string *error);
+
+// Reads the header of `path`. Checks that the file exists, that a reader
+// opens it and that it holds grey (1), RGB (3) or RGBA (4) channels.
+bool readHeader(const std::string &path, ImageHeader *header,
+                std::string *error);
+
+// Reads the first image of `path` as RGBA, rows bottom-up: RGB gains an
+// opaque alpha, a grey image becomes R = G = B. The depth is `depth` when
+// given, else float for half, float and 16-bit (or wider) files and 8-bit
+// for 8-bit files. Colours are read as stored (alpha is not multiplied
+// in). The frame's bounds follow the data window, y flipped to point up
+// from the bottom of the display window. *header gets the file's header.
+bool readImage(const std::string &path, const std::optional<Depth> &depth,
+               Frame *frame, ImageHeader *header, std::string *error);
+
+// Whether `path` can be written: it names a file (not a folder), its
+// folder exists and its extension names a format OpenImageIO writes.
 bool checkWritable(const std::string &path, std::string *error);
 
-// Writes `frame` at `path` in the format its extension names, at the
-// frame's depth where the format holds it (else the format's nearest), with
-// alpha where the format holds it. Nothing is left at `path` unless the
-// whole file was written.
+// How a frame is written.
+struct WriteOptions {
+  // The pixel type to store; else the source's, else the frame's depth.
+  std::optional<PixelType> type;
+  // The header of the file the frame came from: its windows and
+  // attributes are kept where the output format holds them.
+  const ImageHeader *source = nullptr;
+};
+
+// Encodes `frame` in the format `path`'s extension names, with alpha where
+// the format holds it, into a temporary file beside `path` that is flushed
+// to the disk. The caller commits it (renames it into place) or drops it.
+// Null with *error naming `path` on any failure, the temporary file gone.
+std::unique_ptr<OutputFile> encodeImage(const std::string &path,
+                                        const Frame &frame,
+                                        const WriteOptions &options,
+                                        std::string *error);
+
+// encodeImage then commit: the whole file at `path`, or *error and nothing
+// changed there.
 bool writeImage(const std::string &path, const Frame &frame,
-                std::string *error);
+                const WriteOptions &options, std::string *error);
 
 // The default depth for writing a synthesized frame to `path`: float for
 // formats made for float pictures (EXR, PFM, HDR), else byte.
 Depth naturalDepthFor(const std::string &path);
-
-// Calls `write` on a temporary path in the folder of `path` (ending in the
-// same extension) and renames it to `path` when `write` succeeds; removes
-// it otherwise.
-bool writeAtomically(
-    const std::string &path,
-    const std::function<bool(const std::string &, std::string *)> &write,
-    std::string *error);
 
 } // namespace vantorel

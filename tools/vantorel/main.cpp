@@ -1,6 +1,8 @@
 // vantorel: loads the plug-in into the project's own host and applies it
 // from the command line.
 #include "commands.h"
+#include "library_messages.h"
+#include "output_file.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -16,11 +18,16 @@ int main(int argc, char **argv) {
     printUsage(stdout);
     return kExitOk;
   }
+  if (name == "--version" || name == "-V") {
+    printVersion(stdout);
+    return kExitOk;
+  }
   const Command *command = findCommand(name);
   if (!command)
     return usageError(nullptr, "unknown command '" + name + "'");
   const Args args(argv + 2, argv + argc);
-  if (std::find(args.begin(), args.end(), "--help") != args.end()) {
+  if (std::find(args.begin(), args.end(), "--help") != args.end() ||
+      std::find(args.begin(), args.end(), "-h") != args.end()) {
     printCommandHelp(*command, stdout);
     return kExitOk;
   }
@@ -28,6 +35,8 @@ int main(int argc, char **argv) {
   std::string error;
   if (!parseArgs(args, command->accepted, &parsed, &error))
     return usageError(command->name, error);
+  removeTemporaryFilesOnSignals();
+  catchLibraryMessages();
   try {
     return command->run(parsed);
   } catch (const std::bad_alloc &) {

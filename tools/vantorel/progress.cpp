@@ -8,8 +8,9 @@ const int kBarCells = 30;
 
 } // namespace
 
-Progress::Progress(int total, std::FILE *out, bool bar)
-    : total_(total), out_(out), bar_(bar),
+Progress::Progress(long long total, std::FILE *out, bool bar,
+                   std::string bundle)
+    : total_(total), out_(out), bar_(bar), bundle_(std::move(bundle)),
       start_(std::chrono::steady_clock::now()) {
   if (bar_)
     drawBar();
@@ -27,8 +28,10 @@ void Progress::frameDone(const Frame &frame) {
 }
 
 void Progress::drawBar() {
-  const int filled = total_ > 0 ? done_ * kBarCells / total_ : kBarCells;
-  std::fprintf(out_, "\r[%s%s] %d/%d frames", std::string(filled, '#').c_str(),
+  const int filled =
+      total_ > 0 ? static_cast<int>(done_ * kBarCells / total_) : kBarCells;
+  std::fprintf(out_, "\r[%s%s] %lld/%lld frames",
+               std::string(filled, '#').c_str(),
                std::string(kBarCells - filled, ' ').c_str(), done_, total_);
   std::fflush(out_);
 }
@@ -39,13 +42,12 @@ std::string Progress::summary() const {
   const std::string size =
       sizesVary_ ? "sizes vary"
                  : std::to_string(width_) + "x" + std::to_string(height_);
-  char line[160];
-  std::snprintf(line, sizeof line,
-                "rendered %d frame%s, %s, %s, %.1f ms per "
-                "frame",
-                done_, done_ == 1 ? "" : "s", size.c_str(), depthName(depth_),
-                done_ > 0 ? took.count() / done_ : 0.0);
-  return line;
+  char time[64];
+  std::snprintf(time, sizeof time, "%.1f ms per frame",
+                done_ > 0 ? took.count() / static_cast<double>(done_) : 0.0);
+  return "rendered " + std::to_string(done_) + " frame" +
+         (done_ == 1 ? "" : "s") + ", " + size + ", " + depthName(depth_) +
+         ", " + time + ", plug-in from " + bundle_;
 }
 
 void Progress::finish() {

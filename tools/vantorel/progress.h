@@ -11,12 +11,13 @@ namespace vantorel {
 
 class Progress {
 public:
-  // `bar`: redraw a progress bar on `out` after every frame.
-  Progress(int total, std::FILE *out, bool bar);
+  // `bar`: redraw a progress bar on `out` after every frame. `bundle`: the
+  // plug-in bundle the summary names.
+  Progress(long long total, std::FILE *out, bool bar, std::string bundle);
   // Counts a finished frame.
   void frameDone(const Frame &frame);
-  // Ends the bar and prints the summary: frames, size, depth and time per
-  // frame.
+  // Ends the bar and prints the summary: frames, size, depth, time per
+  // frame and the bundle.
   void finish();
   // Ends the bar line so that an error message starts on a line of its own.
   void abandon();
@@ -25,10 +26,11 @@ private:
   void drawBar();
   std::string summary() const;
 
-  int total_;
-  int done_ = 0;
+  long long total_;
+  long long done_ = 0;
   std::FILE *out_;
   bool bar_;
+  std::string bundle_;
   int width_ = 0, height_ = 0;
   bool sizesVary_ = false;
   Depth depth_ = Depth::Byte;

@@ -20,12 +20,13 @@ bool lastPatternMatch(const std::string &path, std::smatch *last) {
   return found;
 }
 
-// A whole decimal number from 0 to 999999999.
-bool parseFrameNumber(const std::string &text, int *value) {
-  if (text.empty() || text.size() > 9 ||
+// A whole decimal number, at most 18 digits (the caller checks the
+// limit, so that the message can say which one is met).
+bool parseFrameNumber(const std::string &text, long long *value) {
+  if (text.empty() || text.size() > 18 ||
       text.find_first_not_of("0123456789") != std::string::npos)
     return false;
-  *value = std::atoi(text.c_str());
+  *value = std::atoll(text.c_str());
   return true;
 }
 
@@ -58,46 +59,57 @@ std::string framePath(const FramePattern &pattern, const std::string &path,
 bool parseFrameRange(const std::string &text, int *first, int *last,
                      std::string *error) {
   const std::size_t dash = text.find('-');
+  long long from = 0, to = 0;
   const bool ok =
       dash == std::string::npos
-          ? parseFrameNumber(text, first) && parseFrameNumber(text, last)
-          : parseFrameNumber(text.substr(0, dash), first) &&
-                parseFrameNumber(text.substr(dash + 1), last);
-  if (!ok || *first > *last) {
-    *error = "--frames takes FIRST-LAST, whole numbers with FIRST <= LAST "
+          ? parseFrameNumber(text, &from) && parseFrameNumber(text, &to)
+          : parseFrameNumber(text.substr(0, dash), &from) &&
+                parseFrameNumber(text.substr(dash + 1), &to);
+  if (!ok) {
+    *error = "--frames takes FIRST-LAST or one frame, whole numbers from 0 "
              "(not '" +
              text + "')";
     return false;
   }
+  if (from > kLastFrameNumber || to > kLastFrameNumber) {
+    *error = "--frames: frame numbers go up to " +
+             std::to_string(kLastFrameNumber) + " (not '" + text + "')";
+    return false;
+  }
+  if (from > to) {
+    *error =
+        "--frames takes FIRST-LAST with FIRST <= LAST (not '" + text + "')";
+    return false;
+  }
+  *first = static_cast<int>(from);
+  *last = static_cast<int>(to);
   return true;
 }
 
+FrameJob FramePlan::job(long long index) const {
+  const int frame = static_cast<int>(first + index);
+  return {framePath(inPattern, in, frame), framePath(outPattern, out, frame),
+          frame};
+}
+
 bool planFrames(const std::string &in, const std::string &out,
-                const std::string &frames, std::vector<FrameJob> *jobs,
+                const std::string &frames, FramePlan *plan,
                 std::string *error) {
-  const FramePattern inPattern = findFramePattern(in);
-  const FramePattern outPattern = findFramePattern(out);
+  *plan = {in, out, findFramePattern(in), findFramePattern(out), 0, 0};
   if (frames.empty()) {
-    if (inPattern.present || outPattern.present) {
-      *error = "'" + (inPattern.present ? in : out) +
+    if (plan->inPattern.present || plan->outPattern.present) {
+      *error = "'" + (plan->inPattern.present ? in : out) +
                "' holds a frame pattern; give --frames FIRST-LAST";
       return false;
     }
-    jobs->push_back({in, out, 0});
     return true;
   }
-  if (!inPattern.present || !outPattern.present) {
+  if (!plan->inPattern.present || !plan->outPattern.present) {
     *error = "--frames needs a frame pattern (#### or %04d) in both the "
              "input and the output";
     return false;
   }
-  int first = 0, last = 0;
-  if (!parseFrameRange(frames, &first, &last, error))
-    return false;
-  for (int frame = first; frame <= last; ++frame)
-    jobs->push_back({framePath(inPattern, in, frame),
-                     framePath(outPattern, out, frame), frame});
-  return true;
+  return parseFrameRange(frames, &plan->first, &plan->last, error);
 }
 
 } // namespace vantorel

@@ -37,12 +37,14 @@ bool check(const char *action, OfxStatus status, std::string *error) {
 
 void copyRows(const Frame &frame, const ofxhost::Image &image) {
   for (int y = 0; y < frame.height; ++y)
-    std::memcpy(image.byteAt(0, y), frame.row(y), frame.rowBytes());
+    std::memcpy(image.byteAt(frame.x, frame.y + y), frame.row(y),
+                frame.rowBytes());
 }
 
 void copyRows(const ofxhost::Image &image, Frame &frame) {
   for (int y = 0; y < frame.height; ++y)
-    std::memcpy(frame.row(y), image.byteAt(0, y), frame.rowBytes());
+    std::memcpy(frame.row(y), image.byteAt(frame.x, frame.y + y),
+                frame.rowBytes());
 }
 
 } // namespace
@@ -86,6 +88,14 @@ Session::~Session() {
     host_.action(plugin_, kOfxActionUnload, nullptr);
 }
 
+std::string Session::bundle() const {
+  for (std::filesystem::path p(module_->path()); p.has_relative_path();
+       p = p.parent_path())
+    if (p.extension() == ".bundle")
+      return p.string();
+  return module_->path();
+}
+
 void Session::set(const Setting &setting) {
   host_.setParam(instance_, setting.name, setting.value);
 }
@@ -109,7 +119,8 @@ void Session::resetParams() {
 bool Session::render(Frame &frame, double time, std::string *error) {
   ofxhost::ImageSpec spec;
   spec.depth = frame.depth;
-  spec.bounds = {0, 0, frame.width, frame.height};
+  spec.bounds = {frame.x, frame.y, frame.x + frame.width,
+                 frame.y + frame.height};
   auto source = host_.attachImage(instance_, "Source", spec);
   auto output = host_.attachImage(instance_, "Output", spec);
   copyRows(frame, *source);

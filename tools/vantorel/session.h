@@ -33,6 +33,9 @@ public:
   Session(const Session &) = delete;
   Session &operator=(const Session &) = delete;
 
+  // The bundle folder the plug-in was loaded from.
+  std::string bundle() const;
+
   // The parameters the plug-in declared.
   const std::vector<ParamInfo> &params() const { return params_; }
   // Sets a parameter, checked by parseSetting beforehand.
@@ -45,7 +48,8 @@ public:
 
   // Renders `frame` through the plug-in at `time` with the whole frame as
   // the render window and replaces its pixels by the output. False with
-  // *error naming the status when the plug-in reports a failure.
+  // *error naming the status when the plug-in reports a failure. The
+  // image bounds are the frame's. One render at a time per session.
   bool render(Frame &frame, double time, std::string *error);
 
   ofxhost::Host &host() { return host_; }
