@@ -7,136 +7,15 @@
 #include "params.h"
 #include "sequence.h"
 #include "session.h"
+#include "tool_fixture.h"
 
-#include <OpenImageIO/imageio.h>
-#include <gtest/gtest.h>
-
-#include <atomic>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <functional>
 #include <limits>
-#include <set>
-#include <sstream>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace {
 
-namespace fs = std::filesystem;
-using OIIO::TypeDesc;
-using vantorel::Depth;
-using vantorel::Frame;
-
-std::uint32_t bitsOf(float f) {
-  std::uint32_t bits;
-  std::memcpy(&bits, &f, sizeof bits);
-  return bits;
-}
-
-struct ToolRun {
-  int exitCode = -1;
-  std::string output; // standard output and standard error together
-};
-
-// Runs the built tool with `args` (none may hold a single quote).
-ToolRun runTool(const std::vector<std::string> &args) {
-  std::string command = "'" VANTOREL_TOOL "'";
-  for (const std::string &arg : args)
-    command += " '" + arg + "'";
-  command += " 2>&1 </dev/null";
-  ToolRun run;
-  std::FILE *pipe = popen(command.c_str(), "r");
-  char buffer[4096];
-  std::size_t n;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-    run.output.append(buffer, n);
-  const int status = pclose(pipe);
-  run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
-}
-
-// Pixels of a file as stored, top row first, interleaved channels.
-template <typename T> struct Pixels {
-  int width = 0, height = 0, channels = 0;
-  TypeDesc format;
-  std::vector<T> values;
-};
-
-void writeFile(const std::string &path, int width, int height, int channels,
-               TypeDesc type, const void *data) {
-  auto out = OIIO::ImageOutput::create(path);
-  ASSERT_TRUE(out) << path;
-  OIIO::ImageSpec spec(width, height, channels, type);
-  spec.attribute("oiio:UnassociatedAlpha", 1);
-  ASSERT_TRUE(out->open(path, spec)) << out->geterror();
-  ASSERT_TRUE(out->write_image(type, data)) << out->geterror();
-  ASSERT_TRUE(out->close());
-}
-
-template <typename T> Pixels<T> readFile(const std::string &path, TypeDesc as) {
-  Pixels<T> pixels;
-  OIIO::ImageSpec config;
-  config.attribute("oiio:UnassociatedAlpha", 1);
-  auto in = OIIO::ImageInput::open(path, &config);
-  EXPECT_TRUE(in) << path << ": " << OIIO::geterror();
-  if (!in)
-    return pixels;
-  const OIIO::ImageSpec &spec = in->spec();
-  pixels.width = spec.width;
-  pixels.height = spec.height;
-  pixels.channels = spec.nchannels;
-  pixels.format = spec.format;
-  pixels.values.resize(static_cast<std::size_t>(spec.width) * spec.height *
-                       spec.nchannels);
-  EXPECT_TRUE(
-      in->read_image(0, 0, 0, spec.nchannels, as, pixels.values.data()));
-  return pixels;
-}
-
-std::string contentsOf(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// `args` followed by settings that switch every aid of the plug-in off.
-std::vector<std::string> withAidsOff(std::vector<std::string> args) {
-  for (const char *name :
-       {"LegalizeLevels", "FalseColorMode", "ShowSkinTonePatches",
-        "ShowSkinToneLine", "ShowMiddleGray", "GuideThirds", "GuideGolden",
-        "GuideCrosshair", "Crop185", "Crop235", "Crop239"}) {
-    args.push_back("--set");
-    args.push_back(std::string(name) + "=off");
-  }
-  return args;
-}
-
-class ToolTest : public ::testing::Test {
-protected:
-  void SetUp() override {
-    static std::atomic<int> counter{0};
-    dir = fs::temp_directory_path() /
-          ("vantorel-tool-test-" + std::to_string(getpid()) + "-" +
-           std::to_string(counter++));
-    fs::create_directories(dir);
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  std::string path(const std::string &name) const {
-    return (dir / name).string();
-  }
-  std::set<std::string> files() const {
-    std::set<std::string> names;
-    for (const auto &entry : fs::directory_iterator(dir))
-      names.insert(entry.path().filename().string());
-    return names;
-  }
-  fs::path dir;
-};
+using namespace toolfixture;
 
 // ------------------------------------------------------------ round trips
 

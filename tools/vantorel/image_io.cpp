@@ -268,10 +268,17 @@ bool checkWritable(const std::string &path, std::string *error) {
   return true;
 }
 
-std::unique_ptr<OutputFile> encodeImage(const std::string &path,
-                                        const Frame &frame,
-                                        const WriteOptions &options,
-                                        std::string *error) {
+bool EncodedImage::place(std::string *error) {
+  const bool written = inMemory_
+                           ? file_.write(bytes_.data(), bytes_.size(), error)
+                           : file_.flushWritten(error);
+  return written && file_.commit(error);
+}
+
+std::unique_ptr<EncodedImage> encodeImage(const std::string &path,
+                                          const Frame &frame,
+                                          const WriteOptions &options,
+                                          std::string *error) {
   auto out = OIIO::ImageOutput::create(path);
   if (!out) {
     *error = "cannot write '" + path + "': " + oiioError("");
@@ -283,13 +290,12 @@ std::unique_ptr<OutputFile> encodeImage(const std::string &path,
                                             : PixelType{typeOf(frame.depth), 0};
   OIIO::ImageSpec spec =
       outputSpec(frame, channels, storedType(path, wanted), options.source);
-  auto file = std::make_unique<OutputFile>(path);
+  auto encoded = std::make_unique<EncodedImage>(path);
   // Encoded in memory where the writer allows, so that the bytes reach the
   // disk through writes whose every failure is seen.
-  std::vector<unsigned char> bytes;
-  OIIO::Filesystem::IOVecOutput memory(bytes);
-  const bool inMemory = out->supports("ioproxy");
-  if (inMemory) {
+  OIIO::Filesystem::IOVecOutput memory(encoded->bytes_);
+  encoded->inMemory_ = out->supports("ioproxy");
+  if (encoded->inMemory_) {
     void *proxy = &memory;
     spec.attribute("oiio:ioproxy", TypeDesc::PTR, &proxy);
   }
@@ -297,25 +303,22 @@ std::unique_ptr<OutputFile> encodeImage(const std::string &path,
   // row and step down. Alpha is skipped when the format has none.
   const std::uint8_t *top = frame.row(frame.height - 1);
   const auto rowStride = -static_cast<OIIO::stride_t>(frame.rowBytes());
-  if (!out->open(file->temporaryPath(), spec) ||
+  if (!out->open(encoded->file_.temporaryPath(), spec) ||
       !out->write_image(typeOf(frame.depth), top, frame.pixelBytes(),
                         rowStride) ||
       !out->close()) {
     *error = "cannot write '" + path + "': " + oiioError(out->geterror());
     return nullptr;
   }
-  out.reset();
-  const bool written = inMemory ? file->write(bytes.data(), bytes.size(), error)
-                                : file->flushWritten(error);
-  return written ? std::move(file) : nullptr;
+  return encoded;
 }
 
 bool writeImage(const std::string &path, const Frame &frame,
                 const WriteOptions &options, std::string *error) {
   if (!checkWritable(path, error))
     return false;
-  auto file = encodeImage(path, frame, options, error);
-  return file && file->commit(error);
+  auto encoded = encodeImage(path, frame, options, error);
+  return encoded && encoded->place(error);
 }
 
 Depth naturalDepthFor(const std::string &path) {

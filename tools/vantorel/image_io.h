@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vantorel {
 
@@ -69,16 +70,34 @@ struct WriteOptions {
   const ImageHeader *source = nullptr;
 };
 
-// Encodes `frame` in the format `path`'s extension names, with alpha where
-// the format holds it, into a temporary file beside `path` that is flushed
-// to the disk. The caller commits it (renames it into place) or drops it.
-// Null with *error naming `path` on any failure, the temporary file gone.
-std::unique_ptr<OutputFile> encodeImage(const std::string &path,
-                                        const Frame &frame,
-                                        const WriteOptions &options,
-                                        std::string *error);
+// A file encoded but not yet on the disk: the bytes in memory (or, for
+// a format whose writer only writes by name, its temporary file).
+class EncodedImage {
+public:
+  explicit EncodedImage(const std::string &path) : file_(path) {}
+  // Writes the bytes to the temporary file, flushes it to the disk and
+  // renames it to the path. False with *error naming the path, the
+  // temporary file gone and any old file at the path untouched.
+  bool place(std::string *error);
 
-// encodeImage then commit: the whole file at `path`, or *error and nothing
+private:
+  friend std::unique_ptr<EncodedImage> encodeImage(const std::string &,
+                                                   const Frame &,
+                                                   const WriteOptions &,
+                                                   std::string *);
+  OutputFile file_;
+  std::vector<unsigned char> bytes_;
+  bool inMemory_ = true;
+};
+
+// Encodes `frame` in the format `path`'s extension names, with alpha where
+// the format holds it. Null with *error naming `path` on failure.
+std::unique_ptr<EncodedImage> encodeImage(const std::string &path,
+                                          const Frame &frame,
+                                          const WriteOptions &options,
+                                          std::string *error);
+
+// encodeImage then place: the whole file at `path`, or *error and nothing
 // changed there.
 bool writeImage(const std::string &path, const Frame &frame,
                 const WriteOptions &options, std::string *error);

@@ -136,9 +136,9 @@ bool checkInputs(const FramePlan &plan, std::string *error) {
 
 // Renders the frames of a plan with `jobs` frames in flight: each worker
 // reads, renders (one frame at a time through the plug-in) and encodes its
-// frame into a temporary file, then waits for its turn to rename it into
-// place, so that frames appear on disk in order and those on disk are
-// always a complete run from the first.
+// frame in memory, then waits for its turn to write it to the disk and
+// rename it into place, so that frames reach the disk in order and those
+// there are always a complete run from the first.
 class SequenceRender {
 public:
   SequenceRender(Session &session, const FramePlan &plan,
@@ -181,7 +181,7 @@ private:
       }
       std::string error;
       Frame frame;
-      std::unique_ptr<OutputFile> file;
+      std::unique_ptr<EncodedImage> file;
       try {
         file = renderOne(plan_.job(index), &frame, &error);
       } catch (const std::bad_alloc &) {
@@ -191,7 +191,7 @@ private:
       turn_.wait(lock, [&] { return failed_ || committed_ == index; });
       if (failed_)
         return; // `file` removes its temporary file as it goes
-      if (!file || !file->commit(&error)) {
+      if (!file || !file->place(&error)) {
         failed_ = true;
         error_ = error;
       } else {
@@ -203,8 +203,8 @@ private:
   }
 
   // Reads, renders and encodes one frame; *frame keeps its size and depth.
-  std::unique_ptr<OutputFile> renderOne(const FrameJob &job, Frame *frame,
-                                        std::string *error) {
+  std::unique_ptr<EncodedImage> renderOne(const FrameJob &job, Frame *frame,
+                                          std::string *error) {
     ImageHeader header;
     if (!readImage(job.in, options_.depth, frame, &header, error))
       return nullptr;
