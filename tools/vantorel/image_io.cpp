@@ -94,29 +94,33 @@ TypeDesc typeOf(Depth depth) {
   return depth == Depth::Float ? TypeDesc::FLOAT : TypeDesc::UINT8;
 }
 
-// Copies `channels`-channel pixels, rows top-down, into the RGBA frame.
-template <typename T>
-void expandToRgba(const std::vector<T> &pixels, int channels, T opaque,
-                  Frame *frame) {
-  const T *in = pixels.data();
-  for (int y = frame->height - 1; y >= 0; --y) {
-    T *out = reinterpret_cast<T *>(frame->row(y));
-    for (int x = 0; x < frame->width; ++x, in += channels, out += 4) {
-      out[0] = in[0];
-      out[1] = in[channels >= 3 ? 1 : 0];
-      out[2] = in[channels >= 3 ? 2 : 0];
-      out[3] = channels == 4 ? in[3] : opaque;
-    }
+// Gives grey and RGB pixels, read into the first channels of the frame's
+// RGBA pixels, their missing channels: R = G = B for grey, opaque alpha.
+template <typename T> void completeRgba(int channels, T opaque, Frame *frame) {
+  T *pixel = reinterpret_cast<T *>(frame->row(0));
+  const std::size_t pixels =
+      static_cast<std::size_t>(frame->width) * frame->height;
+  for (std::size_t i = 0; i < pixels; ++i, pixel += 4) {
+    if (channels == 1)
+      pixel[1] = pixel[2] = pixel[0];
+    pixel[3] = opaque;
   }
 }
 
-template <typename T>
-bool readPixels(OIIO::ImageInput &in, int channels, T opaque, Frame *frame) {
-  std::vector<T> pixels(static_cast<std::size_t>(frame->width) * frame->height *
-                        channels);
-  if (!in.read_image(0, 0, 0, channels, typeOf(frame->depth), pixels.data()))
+// Reads the pixels straight into the frame: rows top-down in the file,
+// bottom-up in the frame, `channels` of each pixel's four.
+bool readPixels(OIIO::ImageInput &in, int channels, Frame *frame) {
+  const auto rowStride = -static_cast<OIIO::stride_t>(frame->rowBytes());
+  if (!in.read_image(0, 0, 0, channels, typeOf(frame->depth),
+                     frame->row(frame->height - 1), frame->pixelBytes(),
+                     rowStride))
     return false;
-  expandToRgba(pixels, channels, opaque, frame);
+  if (channels == 4)
+    return true;
+  if (frame->depth == Depth::Float)
+    completeRgba<float>(channels, 1.0f, frame);
+  else
+    completeRgba<std::uint8_t>(channels, 255, frame);
   return true;
 }
 
@@ -226,11 +230,7 @@ bool readImage(const std::string &path, const std::optional<Depth> &depth,
   // The display window's bottom-left corner is the origin; y points up.
   frame->x = spec.x - spec.full_x;
   frame->y = spec.full_y + spec.full_height - (spec.y + spec.height);
-  const bool ok =
-      frame->depth == Depth::Float
-          ? readPixels<float>(*in, spec.nchannels, 1.0f, frame)
-          : readPixels<std::uint8_t>(*in, spec.nchannels, 255, frame);
-  if (!ok) {
+  if (!readPixels(*in, spec.nchannels, frame)) {
     *error = "cannot read '" + path + "': " + oiioError(in->geterror());
     return false;
   }

@@ -121,9 +121,14 @@ bool Session::render(Frame &frame, double time, std::string *error) {
   spec.depth = frame.depth;
   spec.bounds = {frame.x, frame.y, frame.x + frame.width,
                  frame.y + frame.height};
-  auto source = host_.attachImage(instance_, "Source", spec);
-  auto output = host_.attachImage(instance_, "Output", spec);
-  copyRows(frame, *source);
+  const OfxRectI &kept = source_ ? source_->spec().bounds : spec.bounds;
+  if (!source_ || source_->spec().depth != spec.depth ||
+      kept.x1 != spec.bounds.x1 || kept.y1 != spec.bounds.y1 ||
+      kept.x2 != spec.bounds.x2 || kept.y2 != spec.bounds.y2) {
+    source_ = host_.attachImage(instance_, "Source", spec);
+    output_ = host_.attachImage(instance_, "Output", spec);
+  }
+  copyRows(frame, *source_);
   ofxhost::Host::RenderArgs args;
   args.time = time;
   args.window = spec.bounds;
@@ -132,7 +137,7 @@ bool Session::render(Frame &frame, double time, std::string *error) {
     *error = "the plug-in failed to render: " + ofxhost::statusName(status);
     return false;
   }
-  copyRows(*output, frame);
+  copyRows(*output_, frame);
   return true;
 }
 

@@ -61,6 +61,9 @@ private:
   OfxPlugin *plugin_ = nullptr;
   ofxhost::Effect *instance_ = nullptr;
   std::vector<ParamInfo> params_;
+  // The clips' images, kept from one render to the next of the same
+  // bounds and depth.
+  std::shared_ptr<ofxhost::Image> source_, output_;
 };
 
 } // namespace vantorel
