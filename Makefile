@@ -72,6 +72,12 @@ package: deps-package build
 fresh-check:
 	tools/fresh-check
 
+# The tool on a 4K sequence beside oiiotool, which this installs.
+.PHONY: bench-sequence
+bench-sequence: build
+	@$(MAKE) --no-print-directory deps PACKAGES=openimageio-tools
+	bench/sequence_bench.sh $(BUILD)
+
 install: build
 	cmake --install $(BUILD)
 
