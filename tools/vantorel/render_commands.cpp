@@ -186,6 +186,8 @@ private:
         file = renderOne(plan_.job(index), &frame, &error);
       } catch (const std::bad_alloc &) {
         error = "out of memory (is the picture too large?)";
+      } catch (const std::exception &e) {
+        error = e.what();
       }
       std::unique_lock<std::mutex> lock(mutex_);
       turn_.wait(lock, [&] { return failed_ || committed_ == index; });
