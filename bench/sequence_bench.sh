@@ -48,10 +48,6 @@ floor() {
   oiiotool --threads "$jobs" --frames "1-$frames" "$work/in.%04d.exr" \
     -o "$work/floor.%04d.exr"
 }
-floor_parallel() {
-  oiiotool --threads "$jobs" --parallel-frames --frames "1-$frames" \
-    "$work/in.%04d.exr" -o "$work/floorp.%04d.exr"
-}
 render() {
   "$tool" render "$work/in.%04d.exr" "$work/out.%04d.exr" \
     --frames "1-$frames" --jobs "$jobs" "${aids[@]}" 2>/dev/null
@@ -68,20 +64,19 @@ time_per_frame() {
 
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
-for step in floor floor_parallel render; do "$step" >/dev/null; done
+for step in floor render; do "$step" >/dev/null; done
 declare -A times
 for ((r = 0; r < runs; r++)); do
-  for step in floor floor_parallel render; do
+  for step in floor render; do
     times[$step]+=" $(time_per_frame "$step")"
   done
 done
 
 f=$(median ${times[floor]})
-fp=$(median ${times[floor_parallel]})
 t=$(median ${times[render]})
-best=$((f < fp ? f : fp))
-ratio=$(awk -v t="$t" -v b="$best" 'BEGIN {printf "%.2f", t / b}')
-echo "| Frames | Size | Jobs | oiiotool ms/frame | oiiotool --parallel-frames ms/frame | vantorel ms/frame | vantorel / best floor |"
-echo "|---:|---|---:|---:|---:|---:|---:|"
-echo "| $frames | $size half EXR | $jobs | $f | $fp | $t | $ratio |"
+ratio=$(awk -v t="$t" -v f="$f" 'BEGIN {printf "%.2f", t / f}')
+echo "| Frames | Size | Jobs | oiiotool ms/frame | vantorel ms/frame | vantorel / oiiotool |"
+echo "|---:|---|---:|---:|---:|---:|"
+echo "| $frames | $size half EXR | $jobs | $f | $t | $ratio |"
+echo "runs (ms/frame): oiiotool${times[floor]}; vantorel${times[render]}"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
