@@ -235,9 +235,11 @@ bool readImage(const std::string &path, const std::optional<Depth> &depth,
     return false;
   }
   // A reader that went on past a fault (libjpeg past the end of a cut
-  // JPEG, for one) only prints it.
+  // JPEG, for one) only prints it. With frames read in parallel the line
+  // may be another file's, so it names none.
   for (const std::string &line : takeLibraryMessages())
-    std::fprintf(toolMessages(), "vantorel: warning: '%s': %s\n", path.c_str(),
+    std::fprintf(toolMessages(),
+                 "vantorel: warning: the image library says: %s\n",
                  line.c_str());
   return true;
 }
