@@ -19,8 +19,8 @@ static void putBytes(uint8_t *pixel, uint32_t v) {
   pixel[3] = (uint8_t)(v >> 24);
 }
 
-static void portableBytesByTable(const uint8_t *source, uint8_t *output,
-                                 int64_t count, const RunLook *look) {
+void portableBytesByTable(const uint8_t *source, uint8_t *output, int64_t count,
+                          const RunLook *look) {
   for (int64_t i = 0; i < count; ++i) {
     const uint8_t *s = source + 4 * i;
     uint8_t *o = output + 4 * i;
@@ -173,12 +173,89 @@ void fillBandBuckets(RunLook *look) {
 
 // ---------------------------------------------------------------- choice
 
-RowKernels portableKernels(void) {
-  const RowKernels kernels = {portableBytesByTable, portableBytesFalseColour,
-                              portableFloatsAnalysed,
-                              portableFloatsFalseColour};
-  return kernels;
+static const KernelSet kPortableSet = {
+    "portable",
+    {portableBytesByTable, portableBytesFalseColour, portableFloatsAnalysed,
+     portableFloatsFalseColour}};
+
+RowKernels portableKernels(void) { return kPortableSet.kernels; }
+
+static const KernelSet *portableKernelSet(void) { return &kPortableSet; }
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+
+// The compiler's runtime detects the processor; it counts a feature only
+// when the operating system saves its registers.
+static const KernelSet *avx512KernelSet(void) {
+  __builtin_cpu_init();
+  const bool runs = __builtin_cpu_supports("avx512f") &&
+                    __builtin_cpu_supports("avx512bw") &&
+                    __builtin_cpu_supports("avx512vbmi");
+  return runs ? &kAvx512Kernels : nullptr;
 }
+
+static const KernelSet *avx2KernelSet(void) {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") ? &kAvx2Kernels : nullptr;
+}
+
+// Every x86-64 processor has SSE2.
+static const KernelSet *sse2KernelSet(void) { return &kSse2Kernels; }
+
+// Fastest first.
+static const KernelSet *(*const kKernelSets[])(void) = {
+    avx512KernelSet, avx2KernelSet, sse2KernelSet, portableKernelSet};
+
+#elif defined(__aarch64__)
+
+// Every aarch64 processor has NEON.
+static const KernelSet *neonKernelSet(void) { return &kNeonKernels; }
+
+static const KernelSet *(*const kKernelSets[])(void) = {neonKernelSet,
+                                                        portableKernelSet};
+
+#else
+
+static const KernelSet *(*const kKernelSets[])(void) = {portableKernelSet};
+
+#endif
+
+// The test and benchmark builds name the function of a set
+// (VANTOREL_KERNEL_CAP) and start there, so each set can be run on a
+// machine that has a faster one.
+static const KernelSet *fastestKernelSet(void) {
+  const size_t count = sizeof kKernelSets / sizeof kKernelSets[0];
+  size_t first = 0;
+#if defined(VANTOREL_KERNEL_CAP)
+  while (first + 1 < count && kKernelSets[first] != VANTOREL_KERNEL_CAP) {
+    ++first;
+  }
+#endif
+  for (size_t i = first; i < count; ++i) {
+    const KernelSet *set = kKernelSets[i]();
+    if (set) {
+      return set;
+    }
+  }
+  return &kPortableSet;
+}
+
+// Initialised as the module loads, before any call into it.
+static const KernelSet *const kChosenSet = fastestKernelSet();
+
+const KernelSet *chosenKernelSet(void) { return kChosenSet; }
+
+#if defined(VANTOREL_KERNEL_CAP)
+// Only in the test and benchmark builds: the name of the set in use.
+#if defined(_WIN32)
+#define VANTOREL_TEST_EXPORT extern "C" __declspec(dllexport)
+#else
+#define VANTOREL_TEST_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+VANTOREL_TEST_EXPORT const char *VantorelRowKernels(void) {
+  return kChosenSet->name;
+}
+#endif
 
 void bytesWhite(const uint8_t *source, uint8_t *output, int64_t count,
                 const RunLook *look) {

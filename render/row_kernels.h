@@ -82,10 +82,22 @@ void fillBandBuckets(RunLook *look);
 // Kernels in plain C++, for any machine. Their floatsFalseColour stops
 // exactly at the first pixel whose luma is NaN.
 RowKernels portableKernels(void);
+void portableBytesByTable(const uint8_t *source, uint8_t *output, int64_t count,
+                          const RunLook *look);
 
-// Kernels for x86-64 processors with AVX-512 (F, BW and VBMI). False, and
-// `kernels` untouched, where this machine or build cannot run them.
-bool chooseAvx512Kernels(RowKernels *kernels);
+// One set of kernels for a class of processors, and its name.
+typedef struct KernelSet {
+  const char *name;
+  RowKernels kernels;
+} KernelSet;
+
+// The sets for each processor class, defined only where built: x86-64 with
+// AVX-512 (F, BW and VBMI), with AVX2, and the x86-64 baseline (SSE2);
+// aarch64 (NEON).
+extern const KernelSet kAvx512Kernels, kAvx2Kernels, kSse2Kernels, kNeonKernels;
+
+// The fastest set this machine runs, chosen once when the module loads.
+const KernelSet *chosenKernelSet(void);
 
 // Guide pixels: white, then the bars.
 void bytesWhite(const uint8_t *source, uint8_t *output, int64_t count,

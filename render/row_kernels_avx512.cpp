@@ -1,27 +1,34 @@
-// The run kernels for x86-64 processors with AVX-512: 16 bytes-pixels or 4
+// The run kernels for x86-64 processors with AVX-512: 16 8-bit pixels or 4
 // float pixels a vector. Every lane does the stages' own IEEE operations
 // in the stages' order, so the bits are the same; the one fused
 // multiply-add (greyOfByteLuma) stands where it gives the same bits for
 // every input it can meet. Chosen at run time, only where the processor and
-// the operating system support the instructions.
+// the operating system support the instructions (row_kernels.cpp).
 #include "row_kernels.h"
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__)) &&        \
-    !defined(VANTOREL_PORTABLE_KERNELS)
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
 #include "numeric.h"
 
 #include <immintrin.h>
 #include <string.h>
 
-// GCC's AVX-512 intrinsics start some results from a deliberately undefined
-// vector, which its uninitialised-use warnings mistake for a bug.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
 #define AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+
+// GCC's AVX-512 intrinsics start some results from a deliberately undefined
+// vector (conversions, shifts, permutes, min and max, broadcasts), which
+// its uninitialised-use warnings mistake for a bug. Only the helpers that
+// call those intrinsics turn the two warnings off, around themselves.
+#if defined(__GNUC__) && !defined(__clang__)
+#define UNDEFINED_LANES_BEGIN                                                  \
+  _Pragma("GCC diagnostic push")                                               \
+      _Pragma("GCC diagnostic ignored \"-Wuninitialized\"")                    \
+          _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
+#define UNDEFINED_LANES_END _Pragma("GCC diagnostic pop")
+#else
+#define UNDEFINED_LANES_BEGIN
+#define UNDEFINED_LANES_END
+#endif
 
 // Lanes [0, n) of a 16-lane vector.
 static __mmask16 firstLanes(int64_t n) {
@@ -133,15 +140,19 @@ AVX512 static BytesFalseColour bytesFalseColourFor(const RunLook *look) {
 // rest always rounds that up to the nearest float, and b = 0 and 255 are
 // exact. Rounding up to a float, then scaling by 2^-32 and the weight (the
 // scaling exact) gives the product (b / 255.0f) * weight.
+UNDEFINED_LANES_BEGIN
 AVX512 static inline __m512 lumaTerm(__m512i pixels, int b, __m512 weight) {
   const __m512 value = _mm512_cvt_roundepu32_ps(
       repeatedByte(pixels, b), _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
   return _mm512_mul_ps(value, weight);
 }
+UNDEFINED_LANES_END
 
+UNDEFINED_LANES_BEGIN
 AVX512 static inline __m512i storedGrey(__m512 v) {
   return _mm512_cvttps_epi32(_mm512_mul_ps(v, _mm512_set1_ps(255.0f)));
 }
+UNDEFINED_LANES_END
 
 // The stored grey of a luma formed from three bytes, as the low byte of
 // 2^23 + grey: luma * 255 + 2^23, rounded once toward zero, keeps the whole
@@ -193,6 +204,7 @@ FalseColourBytes<Bars, Opaque>::analyse(__m512i p, const BytesFalseColour &c) {
   return a;
 }
 
+UNDEFINED_LANES_BEGIN
 template <ByteBars Bars, bool Opaque>
 AVX512 inline __m512i
 FalseColourBytes<Bars, Opaque>::finish(__m512i p, LumaAndGrey a,
@@ -222,6 +234,7 @@ FalseColourBytes<Bars, Opaque>::finish(__m512i p, LumaAndGrey a,
   return _mm512_mask2_permutex2var_epi8(shown, places, colourBytes,
                                         c.bandValues);
 }
+UNDEFINED_LANES_END
 
 enum { kVectorsAPass = 8 };
 
@@ -251,9 +264,14 @@ AVX512 static void byteVectorsInTwoPasses(const uint8_t *source,
   byteVectors<Kernel>(source + 4 * i, output + 4 * i, count - i, c);
 }
 
+// The byte luma terms above assume the stages' own division rounds to
+// nearest, which is the default; under another rounding mode the portable
+// kernel draws the run.
+static bool roundsToNearest(void) { return (_mm_getcsr() & 0x6000) == 0; }
+
 AVX512 static void bytesFalseColour(const uint8_t *source, uint8_t *output,
                                     int64_t count, const RunLook *look) {
-  if (!look->bucketsFit || !look->bandsPickable) {
+  if (!look->bucketsFit || !look->bandsPickable || !roundsToNearest()) {
     portableKernels().bytesFalseColour(source, output, count, look);
     return;
   }
@@ -382,6 +400,7 @@ AVX512 static __m512i bandCodes(const int32_t bands[16]) {
   return _mm512_mask_mov_epi32(code, grey, _mm512_setzero_si512());
 }
 
+UNDEFINED_LANES_BEGIN
 AVX512 static FloatsFalseColour floatsFalseColourFor(const RunLook *look) {
   FloatsFalseColour c;
   c.weights = _mm512_broadcast_f32x4(
@@ -408,6 +427,7 @@ AVX512 static FloatsFalseColour floatsFalseColourFor(const RunLook *look) {
   c.greyBase = _mm512_set4_epi32(12, 8, 4, 0);
   return c;
 }
+UNDEFINED_LANES_END
 
 // The 16 lumas of four vectors of pixels, in pixel order.
 AVX512 static inline __m512 lumasOf(const __m512 p[4], __m512 weights) {
@@ -436,6 +456,7 @@ AVX512 static inline __m512 lumasOf(const __m512 p[4], __m512 weights) {
 
 // Where each of 16 pixels takes its colour from: 4 * its place in its
 // vector (a grey, from the spread lumas), or 16 + 3 * band (the colours).
+UNDEFINED_LANES_BEGIN
 AVX512 static inline __m512i colourSources(__m512 luma,
                                            const FloatsFalseColour &c) {
   const __m512 clamped = _mm512_min_ps(_mm512_max_ps(luma, _mm512_setzero_ps()),
@@ -450,8 +471,10 @@ AVX512 static inline __m512i colourSources(__m512 luma,
   return _mm512_mask_mov_epi32(code, _mm512_testn_epi32_mask(code, code),
                                c.greyBase);
 }
+UNDEFINED_LANES_END
 
 // Four vectors of pixels whose lumas are not NaN.
+UNDEFINED_LANES_BEGIN
 template <bool Bar, bool Opaque>
 AVX512 static inline void falseColourFloats(__m512 p[4], __m512 luma,
                                             const FloatsFalseColour &c) {
@@ -465,6 +488,7 @@ AVX512 static inline void falseColourFloats(__m512 p[4], __m512 luma,
         withAlpha<Opaque>(_mm512_permutex2var_ps(greys, from, c.colours), p[v]);
   }
 }
+UNDEFINED_LANES_END
 
 // Stops at the first 16 pixels holding a NaN luma.
 template <bool Bar, bool Opaque>
@@ -505,34 +529,10 @@ AVX512 static int64_t floatsFalseColour(const uint8_t *source, uint8_t *output,
   return floatsFalseColourRun<true, false>(source, output, count, look);
 }
 
-// ---------------------------------------------------------------- choice
+// ---------------------------------------------------------------- the set
 
-// The compiler's runtime detects the processor once, when the module loads;
-// it counts a feature only when the operating system saves its registers.
-static bool processorRunsAvx512(void) {
-  return __builtin_cpu_supports("avx512f") &&
-         __builtin_cpu_supports("avx512bw") &&
-         __builtin_cpu_supports("avx512vbmi");
-}
-
-// The byte luma terms above assume the stages' own division rounds to
-// nearest, which is the default; a host that changed the rounding mode
-// gets the portable kernels.
-static bool roundsToNearest(void) { return (_mm_getcsr() & 0x6000) == 0; }
-
-bool chooseAvx512Kernels(RowKernels *kernels) {
-  if (!processorRunsAvx512() || !roundsToNearest()) {
-    return false;
-  }
-  kernels->bytesByTable = bytesByTable;
-  kernels->bytesFalseColour = bytesFalseColour;
-  kernels->floatsAnalysed = floatsAnalysed;
-  kernels->floatsFalseColour = floatsFalseColour;
-  return true;
-}
-
-#else
-
-bool chooseAvx512Kernels(RowKernels *) { return false; }
+const KernelSet kAvx512Kernels = {
+    "AVX-512",
+    {bytesByTable, bytesFalseColour, floatsAnalysed, floatsFalseColour}};
 
 #endif

@@ -40,7 +40,7 @@ typedef struct RowRenderer {
   const FrameContext *frame;
   int pixelSize;
   Analysis analysis;
-  RowKernels kernels; // the fastest this machine runs
+  RowKernels kernels; // of the fastest set this machine runs
   RowKernels portable;
   LumaTerms luma;
   RunLook looks[2]; // rows without and with bars
@@ -148,10 +148,7 @@ static void prepare(RowRenderer *r, const FrameContext *frame) {
   r->pixelSize = pixelSizeOf(frame);
   r->analysis = analysisOf(&frame->params);
   r->portable = portableKernels();
-  r->kernels = r->portable;
-#if !defined(VANTOREL_PORTABLE_KERNELS)
-  chooseAvx512Kernels(&r->kernels);
-#endif
+  r->kernels = chosenKernelSet()->kernels;
   if (!frame->floatPixels && r->analysis == kAnalysisFalseColour) {
     fillLumaTerms(&r->luma);
   }

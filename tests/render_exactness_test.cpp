@@ -1,11 +1,13 @@
 // The row renderer against the plain per-pixel pipeline, bit for bit: the
-// shipping build (whose kernels follow this processor) and the build held
-// to its portable kernels, each against the reference build, on randomised
-// frames: sizes, bounds, strides, windows, every switch combination,
-// parameters across and beyond their ranges, and float pixels that are NaN,
-// infinite, negative or above one.
+// shipping build (whose kernels follow this processor) and the builds held
+// to each kernel set this processor runs, each against the reference
+// build, on randomised frames: sizes, bounds, strides, windows, every
+// switch combination, parameters across and beyond their ranges, and float
+// pixels that are NaN, infinite, negative or above one.
+#include "kernel_sets.h"
 #include "plugin_fixture.h"
 
+#include <algorithm>
 #include <functional>
 #include <limits>
 #include <random>
@@ -288,12 +290,28 @@ FrameCase randomCase(unsigned seed, unsigned on,
 
 // ------------------------------------------------------------ the tests
 
+// A build under test and what to call it in failures.
+struct NamedBuild {
+  std::string name;
+  LoadedBuild *build;
+};
+
 class RenderExactnessTest : public ::testing::Test {
 protected:
   static void SetUpTestSuite() {
     reference = new LoadedBuild(VANTOREL_REFERENCE_BUNDLE);
-    shipping = new LoadedBuild(VANTOREL_TEST_BUNDLE);
-    portable = new LoadedBuild(VANTOREL_PORTABLE_BUNDLE);
+    builds.push_back({"shipping", new LoadedBuild(VANTOREL_TEST_BUNDLE)});
+    for (const kernelsets::KernelBuild &k : kernelsets::kernelBuilds()) {
+      auto *build = new LoadedBuild(k.bundle);
+      const std::string runs =
+          build->module ? kernelsets::kernelsInUse(*build->module) : "";
+      if (runs == k.set) {
+        builds.push_back({k.set + " kernels", build});
+      } else {
+        notRun.push_back(k.set + " (the build runs '" + runs + "')");
+        delete build;
+      }
+    }
     if (reference->instance) {
       for (const auto &param : reference->instance->params.params) {
         if (param->type == kOfxParamTypeBoolean) {
@@ -304,28 +322,30 @@ protected:
   }
   static void TearDownTestSuite() {
     delete reference;
-    delete shipping;
-    delete portable;
+    for (const NamedBuild &b : builds) {
+      delete b.build;
+    }
+    builds.clear();
+    notRun.clear();
   }
   void SetUp() override {
-    for (LoadedBuild *build : {reference, shipping, portable}) {
-      ASSERT_NE(build->instance, nullptr);
+    ASSERT_NE(reference->instance, nullptr);
+    for (const NamedBuild &b : builds) {
+      ASSERT_NE(b.build->instance, nullptr) << b.name;
     }
   }
 
-  // Renders the case through the reference and the given builds (by
-  // default both others); false after a difference.
-  bool agree(const FrameCase &c, std::initializer_list<LoadedBuild *> builds = {
-                                     shipping, portable}) {
+  // Renders the case through the reference and each build of `only` (by
+  // default every build); false after a difference.
+  bool agree(const FrameCase &c, const std::vector<NamedBuild> &only = builds) {
     const LoadedBuild::Result want = reference->render(c);
-    for (LoadedBuild *build : builds) {
+    for (const NamedBuild &b : only) {
       const LoadedBuild::Result got =
-          build->render(c, &reference->lastSource());
-      const char *which = build == shipping ? "shipping" : "portable";
-      EXPECT_EQ(got.status, want.status) << which << '\n' << describeCase(c);
+          b.build->render(c, &reference->lastSource());
+      EXPECT_EQ(got.status, want.status) << b.name << '\n' << describeCase(c);
       const ::testing::AssertionResult same =
           sameImage(*want.output, *got.output);
-      EXPECT_TRUE(same) << which << '\n' << describeCase(c);
+      EXPECT_TRUE(same) << b.name << '\n' << describeCase(c);
       if (got.status != want.status || !same) {
         return false;
       }
@@ -333,14 +353,42 @@ protected:
     return true;
   }
 
-  static LoadedBuild *reference, *shipping, *portable;
+  static LoadedBuild *reference;
+  static std::vector<NamedBuild> builds;    // shipping, then each kernel set
+  static std::vector<std::string> notRun;   // sets this processor lacks
   static std::vector<std::string> switches; // the boolean parameters
 };
 
 LoadedBuild *RenderExactnessTest::reference = nullptr;
-LoadedBuild *RenderExactnessTest::shipping = nullptr;
-LoadedBuild *RenderExactnessTest::portable = nullptr;
+std::vector<NamedBuild> RenderExactnessTest::builds;
+std::vector<std::string> RenderExactnessTest::notRun;
 std::vector<std::string> RenderExactnessTest::switches;
+
+// Each kernel-set build runs its own set where the processor has it; the
+// portable set (and on x86-64 the SSE2 baseline) runs everywhere. A set
+// this processor lacks is reported as skipped.
+TEST_F(RenderExactnessTest, EachKernelSetBuildRunsItsSet) {
+  std::vector<std::string> ran;
+  for (const NamedBuild &b : builds) {
+    ran.push_back(b.name);
+  }
+  const auto has = [&ran](const std::string &name) {
+    return std::find(ran.begin(), ran.end(), name) != ran.end();
+  };
+  EXPECT_TRUE(has("portable kernels"));
+#if defined(__x86_64__)
+  EXPECT_TRUE(has("SSE2 kernels"));
+#elif defined(__aarch64__)
+  EXPECT_TRUE(has("NEON kernels"));
+#endif
+  if (!notRun.empty()) {
+    std::string missing;
+    for (const std::string &n : notRun) {
+      missing += "\n  " + n;
+    }
+    GTEST_SKIP() << "kernel sets this processor does not run:" << missing;
+  }
+}
 
 TEST_F(RenderExactnessTest, EverySwitchCombinationOnRandomFrames) {
   ASSERT_EQ(switches.size(), 11u);
@@ -397,7 +445,7 @@ TEST_F(RenderExactnessTest, EverythingOnAtLargerSizes) {
 // Every 8-bit RGB triple through false colour, once in rows without bars
 // and once in bar rows: a 4096 x 4096 frame holds each triple once. The
 // portable kernel does the stages' own arithmetic per pixel; this is for the
-// shipping build's wide kernels.
+// vector kernels, shipped and each set.
 TEST_F(RenderExactnessTest, FalseColourOfEveryByteTriple) {
   const OfxRectI bounds{0, 0, 4096, 4096};
   const auto triples = [](int rowShift) {
@@ -424,6 +472,12 @@ TEST_F(RenderExactnessTest, FalseColourOfEveryByteTriple) {
     double opacity;
   } renders[] = {{0, 0, 0.37},     {1, 0, 0.37},    {1, 2048, 0.37},
                  {1, 2048, 0.995}, {1, 2048, -0.6}, {1, 2048, 1.5}};
+  std::vector<NamedBuild> vectorBuilds;
+  for (const NamedBuild &b : builds) {
+    if (b.name != "portable kernels") {
+      vectorBuilds.push_back(b);
+    }
+  }
   for (const auto &r : renders) {
     FrameCase c;
     c.source = byteSpec(bounds);
@@ -432,7 +486,7 @@ TEST_F(RenderExactnessTest, FalseColourOfEveryByteTriple) {
     c.params = {
         {"FalseColorMode", 1}, {"Crop239", r.crop}, {"CropOpacity", r.opacity}};
     c.fill = triples(r.rowShift);
-    if (!agree(c, {shipping})) {
+    if (!agree(c, vectorBuilds)) {
       return;
     }
   }

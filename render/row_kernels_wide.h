@@ -1,0 +1,283 @@
+// Run kernels written once over the compiler's generic vectors, for every
+// processor class with 128- or 256-bit vectors: each file that includes
+// this defines VANTOREL_WIDE_BYTES (the vector size) and is compiled for its
+// processor (SSE4.1, AVX2, NEON). Every lane does the stages' own IEEE
+// operations in the stages' order (division, multiplies and sums, compares,
+// truncation), so the bits are the same as the portable kernels' and no
+// operation depends on rounding tricks.
+//
+// Only for inclusion by one kernel file each: everything here has internal
+// linkage, so the copies built for different processors never mix. Those
+// files include nothing with inline functions of external linkage (such as
+// pixels.h), whose copy the linker might take from a file built for a
+// larger processor.
+#ifndef VANTOREL_ROW_KERNELS_WIDE_H
+#define VANTOREL_ROW_KERNELS_WIDE_H
+
+#include "row_kernels.h"
+
+#include <string.h>
+
+namespace {
+
+typedef float Floats __attribute__((vector_size(VANTOREL_WIDE_BYTES)));
+typedef int32_t Ints __attribute__((vector_size(VANTOREL_WIDE_BYTES)));
+typedef uint32_t Words __attribute__((vector_size(VANTOREL_WIDE_BYTES)));
+
+enum { kLanes = VANTOREL_WIDE_BYTES / 4, kFloatPixels = kLanes / 4 };
+
+inline Floats loadFloats(const uint8_t *at) {
+  Floats v;
+  memcpy(&v, at, sizeof v);
+  return v;
+}
+
+inline Words loadWords(const uint8_t *at) {
+  Words v;
+  memcpy(&v, at, sizeof v);
+  return v;
+}
+
+template <typename V> inline void storeVector(uint8_t *at, V v) {
+  memcpy(at, &v, sizeof v);
+}
+
+inline Ints intsOf(int32_t v) {
+  Ints out;
+  for (int i = 0; i < kLanes; ++i) {
+    out[i] = v;
+  }
+  return out;
+}
+
+// Every lane v, bit for bit (-0 stays -0, a NaN keeps its payload).
+inline Floats floatsOf(float v) {
+  int32_t bits;
+  memcpy(&bits, &v, sizeof bits);
+  return (Floats)intsOf(bits);
+}
+
+// Lanes of a where `mask` is set, else of b; moves bits only.
+template <typename V> inline V pick(Ints mask, V a, V b) {
+  return (V)((mask & (Ints)a) | (~mask & (Ints)b));
+}
+
+inline bool anyLane(Ints mask) {
+  uint64_t words[kLanes / 2];
+  memcpy(words, &mask, sizeof words);
+  uint64_t any = 0;
+  for (int i = 0; i < kLanes / 2; ++i) {
+    any |= words[i];
+  }
+  return any != 0;
+}
+
+// Float pixels are RGBA in four lanes; alpha is the last.
+inline Ints alphaLanes(void) {
+  Ints out;
+  for (int i = 0; i < kLanes; ++i) {
+    out[i] = i % 4 == 3 ? -1 : 0;
+  }
+  return out;
+}
+
+// A pixel pattern repeated over the vector.
+inline Floats pixelsOf(WorkPixel p) {
+  Floats out;
+  for (int i = 0; i < kLanes; ++i) {
+    const int c = i % 4;
+    out[i] = c == 0 ? p.r : c == 1 ? p.g : c == 2 ? p.b : p.a;
+  }
+  return out;
+}
+
+// Channel C of each float pixel, in all four of its lanes.
+template <int C> inline Floats channelOfPixels(Floats v) {
+#if VANTOREL_WIDE_BYTES == 32
+  return __builtin_shufflevector(v, v, C, C, C, C, 4 + C, 4 + C, 4 + C, 4 + C);
+#else
+  return __builtin_shufflevector(v, v, C, C, C, C);
+#endif
+}
+
+// The false-colour scale over a vector of lumas: `grey` where the luma is
+// in no band, else the band's value (colours by FalseColourBand), the
+// bands tested as falseColourBand tests them.
+template <typename V>
+inline V throughBands(Floats luma, V grey, const V colours[]) {
+  const FalseColourScale &s = kFalseColour;
+  V out = grey;
+  out = pick(luma > s.redAbove, colours[kRedBand], out);
+  out =
+      pick((luma >= s.pinkFrom) & (luma <= s.pinkTo), colours[kPinkBand], out);
+  out = pick((luma >= s.greenFrom) & (luma <= s.greenTo), colours[kGreenBand],
+             out);
+  out = pick(luma < s.blueBelow, colours[kBlueBand], out);
+  return pick(luma < s.purpleBelow, colours[kPurpleBand], out);
+}
+
+// channelToByte on each lane: clamp to 0..1 (NaN becomes 0), times 255,
+// truncated.
+inline Ints storedBytes(Floats v) {
+  const Floats zero = floatsOf(0.0f), one = floatsOf(1.0f);
+  Floats clamped = pick(v > zero, v, zero);
+  clamped = pick(clamped > one, one, clamped);
+  return __builtin_convertvector(clamped * 255.0f, Ints);
+}
+
+// ---------------------------------------------------------------- 8-bit
+
+// A byte channel as the stages load it: its value / 255.
+inline Floats channelValues(Words pixels, int shift) {
+  const Ints byte = (Ints)((pixels >> shift) & 0xffu);
+  return __builtin_convertvector(byte, Floats) / 255.0f;
+}
+
+// One 8-bit pixel a lane: the luma from the three loaded channels, its
+// band colour or stored grey (after the bars), and the alpha.
+template <bool Bar, bool Opaque>
+void falseColourBytes(const uint8_t *source, uint8_t *output, int64_t count,
+                      const RunLook *look) {
+  Words colours[kFalseColourBands];
+  for (int band = 0; band < kFalseColourBands; ++band) {
+    colours[band] = (Words)intsOf((int32_t)look->bandBytes[band]);
+  }
+  const Floats factor = floatsOf(look->barFactor);
+  int64_t i = 0;
+  for (; i + kLanes <= count; i += kLanes) {
+    const Words p = loadWords(source + 4 * i);
+    const Floats red = channelValues(p, 0) * kLumaRed;
+    const Floats green = channelValues(p, 8) * kLumaGreen;
+    const Floats blue = channelValues(p, 16) * kLumaBlue;
+    const Floats luma = (red + green) + blue;
+    const Words grey =
+        (Words)storedBytes(Bar ? luma * factor : luma) * 0x010101u;
+    const Words alpha = Opaque ? (Words)intsOf(-0x1000000) : p & 0xff000000u;
+    storeVector(output + 4 * i, throughBands(luma, grey, colours) | alpha);
+  }
+  portableKernels().bytesFalseColour(source + 4 * i, output + 4 * i, count - i,
+                                     look);
+}
+
+void bytesFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
+                      const RunLook *look) {
+  if (!look->bar) {
+    if (look->opaque) {
+      falseColourBytes<false, true>(source, output, count, look);
+    } else {
+      falseColourBytes<false, false>(source, output, count, look);
+    }
+  } else if (look->opaque) {
+    falseColourBytes<true, true>(source, output, count, look);
+  } else {
+    falseColourBytes<true, false>(source, output, count, look);
+  }
+}
+
+// ---------------------------------------------------------------- float
+
+// Alpha passes, or becomes 1; no arithmetic touches it.
+template <bool Opaque> inline Floats withAlpha(Floats rgb, Floats source) {
+  return pick(alphaLanes(), Opaque ? floatsOf(1.0f) : source, rgb);
+}
+
+template <bool Legalize, bool Bar, bool Opaque>
+void analysedFloats(const uint8_t *source, uint8_t *output, int64_t count,
+                    const RunLook *look) {
+  const Floats span = floatsOf(kLegalSpan), floor = floatsOf(kLegalFloor);
+  const Floats factor = floatsOf(look->barFactor);
+  int64_t i = 0;
+  for (; i + kFloatPixels <= count; i += kFloatPixels) {
+    const Floats p = loadFloats(source + 16 * i);
+    Floats v = p;
+    if (Legalize) {
+      v = floor + v * span;
+    }
+    if (Bar) {
+      v = v * factor;
+    }
+    storeVector(output + 16 * i, withAlpha<Opaque>(v, p));
+  }
+  portableKernels().floatsAnalysed(source + 16 * i, output + 16 * i, count - i,
+                                   look, Legalize);
+}
+
+template <bool Legalize>
+void analysedFloatsBy(const uint8_t *source, uint8_t *output, int64_t count,
+                      const RunLook *look) {
+  if (!look->bar) {
+    if (look->opaque) {
+      analysedFloats<Legalize, false, true>(source, output, count, look);
+    } else {
+      analysedFloats<Legalize, false, false>(source, output, count, look);
+    }
+  } else if (look->opaque) {
+    analysedFloats<Legalize, true, true>(source, output, count, look);
+  } else {
+    analysedFloats<Legalize, true, false>(source, output, count, look);
+  }
+}
+
+void floatsAnalysed(const uint8_t *source, uint8_t *output, int64_t count,
+                    const RunLook *look, bool legalize) {
+  if (legalize) {
+    analysedFloatsBy<true>(source, output, count, look);
+  } else {
+    analysedFloatsBy<false>(source, output, count, look);
+  }
+}
+
+// Each pixel's luma is formed in its own four lanes: the weighted channels,
+// then red plus green, plus blue, spread over the pixel's lanes. Stops at
+// the first vector whose pixels hold a NaN luma; the portable kernel takes
+// the rest of the run from there.
+template <bool Bar, bool Opaque>
+int64_t falseColourFloats(const uint8_t *source, uint8_t *output, int64_t count,
+                          const RunLook *look) {
+  const WorkPixel weightPixel = {kLumaRed, kLumaGreen, kLumaBlue, 0.0f};
+  const Floats weights = pixelsOf(weightPixel);
+  Floats colours[kFalseColourBands];
+  for (int band = 0; band < kFalseColourBands; ++band) {
+    colours[band] = pixelsOf(look->bandColours[band]);
+  }
+  const Floats factor = floatsOf(look->barFactor);
+  int64_t i = 0;
+  for (; i + kFloatPixels <= count; i += kFloatPixels) {
+    const Floats p = loadFloats(source + 16 * i);
+    const Floats terms = p * weights;
+    const Floats luma =
+        (channelOfPixels<0>(terms) + channelOfPixels<1>(terms)) +
+        channelOfPixels<2>(terms);
+    if (anyLane(luma != luma)) {
+      return i;
+    }
+    const Floats grey = Bar ? luma * factor : luma;
+    storeVector(output + 16 * i,
+                withAlpha<Opaque>(throughBands(luma, grey, colours), p));
+  }
+  return i + portableKernels().floatsFalseColour(
+                 source + 16 * i, output + 16 * i, count - i, look);
+}
+
+int64_t floatsFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
+                          const RunLook *look) {
+  if (!look->bar) {
+    if (look->opaque) {
+      return falseColourFloats<false, true>(source, output, count, look);
+    }
+    return falseColourFloats<false, false>(source, output, count, look);
+  }
+  if (look->opaque) {
+    return falseColourFloats<true, true>(source, output, count, look);
+  }
+  return falseColourFloats<true, false>(source, output, count, look);
+}
+
+} // namespace
+
+// The 8-bit table lookups stay scalar: these vectors have no byte permute
+// over 256 entries, and the portable loop is as fast as the emulations.
+#define VANTOREL_WIDE_KERNELS                                                  \
+  { portableBytesByTable, bytesFalseColour, floatsAnalysed, floatsFalseColour }
+
+#endif
