@@ -133,6 +133,15 @@ inline Floats channelValues(Words pixels, int shift) {
   return __builtin_convertvector(byte, Floats) / 255.0f;
 }
 
+// The luma of each 8-bit pixel, as the stages form it from its loaded
+// channels.
+inline Floats lumaOfBytes(Words p) {
+  const Floats red = channelValues(p, 0) * kLumaRed;
+  const Floats green = channelValues(p, 8) * kLumaGreen;
+  const Floats blue = channelValues(p, 16) * kLumaBlue;
+  return (red + green) + blue;
+}
+
 // One 8-bit pixel a lane: the luma from the three loaded channels, its
 // band colour or stored grey (after the bars), and the alpha.
 template <bool Bar, bool Opaque>
@@ -146,12 +155,9 @@ void falseColourBytes(const uint8_t *source, uint8_t *output, int64_t count,
   int64_t i = 0;
   for (; i + kLanes <= count; i += kLanes) {
     const Words p = loadWords(source + 4 * i);
-    const Floats red = channelValues(p, 0) * kLumaRed;
-    const Floats green = channelValues(p, 8) * kLumaGreen;
-    const Floats blue = channelValues(p, 16) * kLumaBlue;
-    const Floats luma = (red + green) + blue;
-    const Words grey =
-        (Words)storedBytes(Bar ? luma * factor : luma) * 0x010101u;
+    const Floats luma = lumaOfBytes(p);
+    const Words byte = (Words)storedBytes(Bar ? luma * factor : luma);
+    const Words grey = byte | byte << 8 | byte << 16;
     const Words alpha = Opaque ? (Words)intsOf(-0x1000000) : p & 0xff000000u;
     storeVector(output + 4 * i, throughBands(luma, grey, colours) | alpha);
   }
