@@ -25,6 +25,10 @@ typedef struct RunLook {
   bool blackBytes;
   // 8-bit pixels, red in the low byte:
   uint8_t channel[256]; // R, G or B byte after the analysis stage and bars
+  // Whether channel[b] is, for every byte b, the stored value of b / 255,
+  // legalized when `legalize`, then through the bars: kernels without a
+  // byte permute compute it instead of looking it up.
+  bool channelComputable, legalize;
   uint32_t bandBytes[kFalseColourBands]; // stored band colours, alpha 0
   uint32_t whiteBytes;                   // a stored guide pixel, alpha 0
   const LumaTerms *luma;
@@ -51,6 +55,15 @@ typedef struct RunLook {
   WorkPixel bandColours[kFalseColourBands];
   WorkPixel white;
 } RunLook;
+
+// b / 255 for a byte value b (as a float, or a vector of them) without a
+// division: b * 0x0.010101 is exact, and the rest of b / 255, b / 255 *
+// 2^-24, never lies near a rounding boundary of the sum, so the sum rounds
+// to nearest as the quotient does (all 256 checked).
+template <typename F> static inline F quotientBy255(F b) {
+  const float high = 0x1.0101p-8f, rest = 0x1.010102p-32f;
+  return b * high + b * rest;
+}
 
 // A colour channel through the bars of the look.
 static inline float barred(float v, const RunLook *look) {

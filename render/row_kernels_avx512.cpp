@@ -2,7 +2,8 @@
 // float pixels a vector. Every lane does the stages' own IEEE operations
 // in the stages' order, so the bits are the same; the one fused
 // multiply-add (greyOfByteLuma) stands where it gives the same bits for
-// every input it can meet. Chosen at run time, only where the processor and
+// every input it can meet when rounding to nearest (the only mode the row
+// renderer runs kernels in). Chosen at run time, only where the processor and
 // the operating system support the instructions (row_kernels.cpp).
 #include "row_kernels.h"
 
@@ -264,14 +265,9 @@ AVX512 static void byteVectorsInTwoPasses(const uint8_t *source,
   byteVectors<Kernel>(source + 4 * i, output + 4 * i, count - i, c);
 }
 
-// The byte luma terms above assume the stages' own division rounds to
-// nearest, which is the default; under another rounding mode the portable
-// kernel draws the run.
-static bool roundsToNearest(void) { return (_mm_getcsr() & 0x6000) == 0; }
-
 AVX512 static void bytesFalseColour(const uint8_t *source, uint8_t *output,
                                     int64_t count, const RunLook *look) {
-  if (!look->bucketsFit || !look->bandsPickable || !roundsToNearest()) {
+  if (!look->bucketsFit || !look->bandsPickable) {
     portableKernels().bytesFalseColour(source, output, count, look);
     return;
   }

@@ -7,7 +7,8 @@
 // operation depends on rounding tricks.
 //
 // Only for inclusion by one kernel file each: everything here has internal
-// linkage, so the copies built for different processors never mix. Those
+// linkage, so the copies built for different processors never mix. The
+// row renderer runs them only when rounding to nearest. Those
 // files include nothing with inline functions of external linkage (such as
 // pixels.h), whose copy the linker might take from a file built for a
 // larger processor.
@@ -120,8 +121,9 @@ inline V throughBands(Floats luma, V grey, const V colours[]) {
 // truncated.
 inline Ints storedBytes(Floats v) {
   const Floats zero = floatsOf(0.0f), one = floatsOf(1.0f);
-  Floats clamped = pick(v > zero, v, zero);
-  clamped = pick(clamped > one, one, clamped);
+  // Written as the comparisons the processors' max and min make.
+  Floats clamped = v > zero ? v : zero;
+  clamped = clamped > one ? one : clamped;
   return __builtin_convertvector(clamped * 255.0f, Ints);
 }
 
@@ -130,7 +132,7 @@ inline Ints storedBytes(Floats v) {
 // A byte channel as the stages load it: its value / 255.
 inline Floats channelValues(Words pixels, int shift) {
   const Ints byte = (Ints)((pixels >> shift) & 0xffu);
-  return __builtin_convertvector(byte, Floats) / 255.0f;
+  return quotientBy255(__builtin_convertvector(byte, Floats));
 }
 
 // The luma of each 8-bit pixel, as the stages form it from its loaded
@@ -140,6 +142,59 @@ inline Floats lumaOfBytes(Words p) {
   const Floats green = channelValues(p, 8) * kLumaGreen;
   const Floats blue = channelValues(p, 16) * kLumaBlue;
   return (red + green) + blue;
+}
+
+// The channel table computed: each colour byte loaded, legalized when the
+// run legalizes, through the bars, stored; alpha passes or becomes 255.
+template <bool Legalize, bool Bar, bool Opaque>
+void computedBytes(const uint8_t *source, uint8_t *output, int64_t count,
+                   const RunLook *look) {
+  const Floats span = floatsOf(kLegalSpan), floor = floatsOf(kLegalFloor);
+  const Floats factor = floatsOf(look->barFactor);
+  int64_t i = 0;
+  for (; i + kLanes <= count; i += kLanes) {
+    const Words p = loadWords(source + 4 * i);
+    Words out = Opaque ? (Words)intsOf(-0x1000000) : p & 0xff000000u;
+    for (int c = 0; c < 3; ++c) {
+      Floats v = channelValues(p, 8 * c);
+      if (Legalize) {
+        v = floor + v * span;
+      }
+      if (Bar) {
+        v = v * factor;
+      }
+      out |= (Words)storedBytes(v) << (8 * c);
+    }
+    storeVector(output + 4 * i, out);
+  }
+  portableBytesByTable(source + 4 * i, output + 4 * i, count - i, look);
+}
+
+template <bool Legalize>
+void computedBytesBy(const uint8_t *source, uint8_t *output, int64_t count,
+                     const RunLook *look) {
+  if (!look->bar) {
+    if (look->opaque) {
+      computedBytes<Legalize, false, true>(source, output, count, look);
+    } else {
+      computedBytes<Legalize, false, false>(source, output, count, look);
+    }
+  } else if (look->opaque) {
+    computedBytes<Legalize, true, true>(source, output, count, look);
+  } else {
+    computedBytes<Legalize, true, false>(source, output, count, look);
+  }
+}
+
+void bytesByTable(const uint8_t *source, uint8_t *output, int64_t count,
+                  const RunLook *look) {
+  if (!look->channelComputable) {
+    portableBytesByTable(source, output, count, look);
+  } else if (look->legalize) {
+    computedBytesBy<true>(source, output, count, look);
+  } else {
+    computedBytesBy<false>(source, output, count, look);
+  }
 }
 
 // One 8-bit pixel a lane: the luma from the three loaded channels, its
@@ -281,9 +336,7 @@ int64_t floatsFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
 
 } // namespace
 
-// The 8-bit table lookups stay scalar: these vectors have no byte permute
-// over 256 entries, and the portable loop is as fast as the emulations.
 #define VANTOREL_WIDE_KERNELS                                                  \
-  { portableBytesByTable, bytesFalseColour, floatsAnalysed, floatsFalseColour }
+  { bytesByTable, bytesFalseColour, floatsAnalysed, floatsFalseColour }
 
 #endif

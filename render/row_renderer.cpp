@@ -17,6 +17,7 @@
 #include "row_kernels.h"
 #include "stage_rules.h"
 
+#include <fenv.h>
 #include <string.h>
 
 typedef enum Analysis {
@@ -85,17 +86,31 @@ static uint32_t storedColour(WorkPixel p) {
   return bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16;
 }
 
+// A channel byte as the legalize stage and the bars change it, from the
+// quotient by products.
+static uint8_t computedChannel(uint8_t b, const RunLook *look) {
+  float v = quotientBy255((float)b);
+  if (look->legalize) {
+    v = legalized(v);
+  }
+  return channelToByte(barred(v, look));
+}
+
 static void fillChannelTable(RunLook *look, const FrameContext *frame,
                              StagesOnOnePixel where) {
+  look->channelComputable = true;
   for (int b = 0; b < 256; ++b) {
     const uint8_t grey[4] = {(uint8_t)b, (uint8_t)b, (uint8_t)b, 0};
     const WorkPixel out = throughStages(BytePixels::load(grey), frame, where);
     look->channel[b] = (uint8_t)storedColour(out);
+    look->channelComputable =
+        look->channelComputable && look->channel[b] == computedChannel(b, look);
   }
 }
 
 static void fillLook(RunLook *look, const FrameContext *frame,
-                     const LumaTerms *luma, bool barRow, bool channelTable) {
+                     const LumaTerms *luma, bool barRow, bool channelTable,
+                     bool legalize) {
   const StagesOnOnePixel plain = {barRow, false, false};
   const StagesOnOnePixel analysed = {barRow, false, true};
   const StagesOnOnePixel guide = {barRow, true, true};
@@ -107,6 +122,8 @@ static void fillLook(RunLook *look, const FrameContext *frame,
   look->blackBytes =
       !frame->floatPixels && barRow && look->opaque && look->barFactor == 0.0f;
   look->luma = luma;
+  look->legalize = legalize;
+  look->channelComputable = false;
   if (channelTable) {
     fillChannelTable(look, frame, analysed);
   }
@@ -155,10 +172,10 @@ static void prepare(RowRenderer *r, const FrameContext *frame) {
   // The byte table serves legalized runs, and plain runs in bar rows.
   const bool byTable =
       !frame->floatPixels && r->analysis != kAnalysisFalseColour;
-  fillLook(&r->looks[0], frame, &r->luma, false,
-           byTable && r->analysis == kAnalysisLegalize);
+  const bool legalize = r->analysis == kAnalysisLegalize;
+  fillLook(&r->looks[0], frame, &r->luma, false, byTable && legalize, legalize);
   fillLook(&r->looks[1], frame, &r->luma, true,
-           byTable && windowHasBarRows(r->window, &frame->geometry));
+           byTable && windowHasBarRows(r->window, &frame->geometry), legalize);
   memset(r->bandDrawn, 0, sizeof r->bandDrawn);
 }
 
@@ -441,6 +458,14 @@ static void drawPictureRow(const RowRenderer *r, int32_t y, bool bar) {
 
 void renderWindowByRows(const ImageView *source, const ImageView *output,
                         OfxRectI window, const FrameContext *frame) {
+  // What the rows take as given (8-bit alpha and copies passing through
+  // unchanged, the kernels' quotients and rounded conversions) holds when
+  // rounding to nearest, the default. Under another rounding mode a host
+  // set, the stages draw every pixel.
+  if (fegetround() != FE_TONEAREST) {
+    renderWindowPixelByPixel(source, output, window, frame);
+    return;
+  }
   RowRenderer r;
   r.source = source;
   r.output = output;
