@@ -197,9 +197,15 @@ void bytesByTable(const uint8_t *source, uint8_t *output, int64_t count,
   }
 }
 
+// How a row's bars treat an 8-bit grey: none; a factor within 0..1, which
+// keeps a luma (0 to just above 1) where the store's clamp changes nothing;
+// any other factor, NaN included.
+enum ByteBars { kNoBars, kBarsWithin, kBarsClamped };
+
 // One 8-bit pixel a lane: the luma from the three loaded channels, its
-// band colour or stored grey (after the bars), and the alpha.
-template <bool Bar, bool Opaque>
+// band colour or stored grey (after the bars), and the alpha. Without a
+// clamp a lane's grey may hold any value where a band colour replaces it.
+template <ByteBars Bars, bool Opaque>
 void falseColourBytes(const uint8_t *source, uint8_t *output, int64_t count,
                       const RunLook *look) {
   Words colours[kFalseColourBands];
@@ -211,7 +217,13 @@ void falseColourBytes(const uint8_t *source, uint8_t *output, int64_t count,
   for (; i + kLanes <= count; i += kLanes) {
     const Words p = loadWords(source + 4 * i);
     const Floats luma = lumaOfBytes(p);
-    const Words byte = (Words)storedBytes(Bar ? luma * factor : luma);
+    Words byte;
+    if (Bars == kBarsClamped) {
+      byte = (Words)storedBytes(luma * factor);
+    } else {
+      const Floats shown = Bars == kBarsWithin ? luma * factor : luma;
+      byte = (Words) __builtin_convertvector(shown * 255.0f, Ints);
+    }
     const Words grey = byte | byte << 8 | byte << 16;
     const Words alpha = Opaque ? (Words)intsOf(-0x1000000) : p & 0xff000000u;
     storeVector(output + 4 * i, throughBands(luma, grey, colours) | alpha);
@@ -220,18 +232,25 @@ void falseColourBytes(const uint8_t *source, uint8_t *output, int64_t count,
                                      look);
 }
 
+template <ByteBars Bars>
+void falseColourBytesBy(const uint8_t *source, uint8_t *output, int64_t count,
+                        const RunLook *look) {
+  if (look->opaque) {
+    falseColourBytes<Bars, true>(source, output, count, look);
+  } else {
+    falseColourBytes<Bars, false>(source, output, count, look);
+  }
+}
+
 void bytesFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
                       const RunLook *look) {
+  const float k = look->barFactor;
   if (!look->bar) {
-    if (look->opaque) {
-      falseColourBytes<false, true>(source, output, count, look);
-    } else {
-      falseColourBytes<false, false>(source, output, count, look);
-    }
-  } else if (look->opaque) {
-    falseColourBytes<true, true>(source, output, count, look);
+    falseColourBytesBy<kNoBars>(source, output, count, look);
+  } else if (k >= 0.0f && k <= 1.0f) {
+    falseColourBytesBy<kBarsWithin>(source, output, count, look);
   } else {
-    falseColourBytes<true, false>(source, output, count, look);
+    falseColourBytesBy<kBarsClamped>(source, output, count, look);
   }
 }
 
