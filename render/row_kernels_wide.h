@@ -82,25 +82,6 @@ inline Ints alphaLanes(void) {
   return out;
 }
 
-// A pixel pattern repeated over the vector.
-inline Floats pixelsOf(WorkPixel p) {
-  Floats out;
-  for (int i = 0; i < kLanes; ++i) {
-    const int c = i % 4;
-    out[i] = c == 0 ? p.r : c == 1 ? p.g : c == 2 ? p.b : p.a;
-  }
-  return out;
-}
-
-// Channel C of each float pixel, in all four of its lanes.
-template <int C> inline Floats channelOfPixels(Floats v) {
-#if VANTOREL_WIDE_BYTES == 32
-  return __builtin_shufflevector(v, v, C, C, C, C, 4 + C, 4 + C, 4 + C, 4 + C);
-#else
-  return __builtin_shufflevector(v, v, C, C, C, C);
-#endif
-}
-
 // The false-colour scale over a vector of lumas: `grey` where the luma is
 // in no band, else the band's value (colours by FalseColourBand), the
 // bands tested as falseColourBand tests them.
@@ -307,33 +288,96 @@ void floatsAnalysed(const uint8_t *source, uint8_t *output, int64_t count,
   }
 }
 
-// Each pixel's luma is formed in its own four lanes: the weighted channels,
-// then red plus green, plus blue, spread over the pixel's lanes. Stops at
-// the first vector whose pixels hold a NaN luma; the portable kernel takes
-// the rest of the run from there.
+// Four vectors of float pixels (kLanes pixels) and their channels, one
+// pixel a lane, in pixel order.
+struct Channels {
+  Floats r, g, b;
+};
+
+inline Channels channelsOf(const Floats v[4]) {
+#if VANTOREL_WIDE_BYTES == 32
+  const Floats rg01 =
+      __builtin_shufflevector(v[0], v[1], 0, 4, 8, 12, 1, 5, 9, 13);
+  const Floats rg23 =
+      __builtin_shufflevector(v[2], v[3], 0, 4, 8, 12, 1, 5, 9, 13);
+  const Floats b01 =
+      __builtin_shufflevector(v[0], v[1], 2, 6, 10, 14, 3, 7, 11, 15);
+  const Floats b23 =
+      __builtin_shufflevector(v[2], v[3], 2, 6, 10, 14, 3, 7, 11, 15);
+  const Channels c = {
+      __builtin_shufflevector(rg01, rg23, 0, 1, 2, 3, 8, 9, 10, 11),
+      __builtin_shufflevector(rg01, rg23, 4, 5, 6, 7, 12, 13, 14, 15),
+      __builtin_shufflevector(b01, b23, 0, 1, 2, 3, 8, 9, 10, 11)};
+#else
+  const Floats rg01 = __builtin_shufflevector(v[0], v[1], 0, 4, 1, 5);
+  const Floats rg23 = __builtin_shufflevector(v[2], v[3], 0, 4, 1, 5);
+  const Floats b01 = __builtin_shufflevector(v[0], v[1], 2, 6, 3, 7);
+  const Floats b23 = __builtin_shufflevector(v[2], v[3], 2, 6, 3, 7);
+  const Channels c = {__builtin_shufflevector(rg01, rg23, 0, 1, 4, 5),
+                      __builtin_shufflevector(rg01, rg23, 2, 3, 6, 7),
+                      __builtin_shufflevector(b01, b23, 0, 1, 4, 5)};
+#endif
+  return c;
+}
+
+// Back to four vectors of pixels; each alpha lane holds the pixel's blue.
+inline void pixelsFrom(Channels c, Floats v[4]) {
+#if VANTOREL_WIDE_BYTES == 32
+  const Floats rgLow =
+      __builtin_shufflevector(c.r, c.g, 0, 8, 1, 9, 2, 10, 3, 11);
+  const Floats rgHigh =
+      __builtin_shufflevector(c.r, c.g, 4, 12, 5, 13, 6, 14, 7, 15);
+  v[0] = __builtin_shufflevector(rgLow, c.b, 0, 1, 8, 8, 2, 3, 9, 9);
+  v[1] = __builtin_shufflevector(rgLow, c.b, 4, 5, 10, 10, 6, 7, 11, 11);
+  v[2] = __builtin_shufflevector(rgHigh, c.b, 0, 1, 12, 12, 2, 3, 13, 13);
+  v[3] = __builtin_shufflevector(rgHigh, c.b, 4, 5, 14, 14, 6, 7, 15, 15);
+#else
+  const Floats rgLow = __builtin_shufflevector(c.r, c.g, 0, 4, 1, 5);
+  const Floats rgHigh = __builtin_shufflevector(c.r, c.g, 2, 6, 3, 7);
+  v[0] = __builtin_shufflevector(rgLow, c.b, 0, 1, 4, 4);
+  v[1] = __builtin_shufflevector(rgLow, c.b, 2, 3, 5, 5);
+  v[2] = __builtin_shufflevector(rgHigh, c.b, 0, 1, 6, 6);
+  v[3] = __builtin_shufflevector(rgHigh, c.b, 2, 3, 7, 7);
+#endif
+}
+
+// kLanes pixels at a time, read as four vectors and taken apart into
+// channels: the lumas ((red + green) + blue of the weighted channels), the
+// band colours or greys by channel, and the pixels put back together.
+// Stops at the first kLanes pixels holding a NaN luma; the portable kernel
+// takes the rest of the run from there.
 template <bool Bar, bool Opaque>
 int64_t falseColourFloats(const uint8_t *source, uint8_t *output, int64_t count,
                           const RunLook *look) {
-  const WorkPixel weightPixel = {kLumaRed, kLumaGreen, kLumaBlue, 0.0f};
-  const Floats weights = pixelsOf(weightPixel);
-  Floats colours[kFalseColourBands];
+  Floats red[kFalseColourBands], green[kFalseColourBands],
+      blue[kFalseColourBands];
   for (int band = 0; band < kFalseColourBands; ++band) {
-    colours[band] = pixelsOf(look->bandColours[band]);
+    red[band] = floatsOf(look->bandColours[band].r);
+    green[band] = floatsOf(look->bandColours[band].g);
+    blue[band] = floatsOf(look->bandColours[band].b);
   }
   const Floats factor = floatsOf(look->barFactor);
   int64_t i = 0;
-  for (; i + kFloatPixels <= count; i += kFloatPixels) {
-    const Floats p = loadFloats(source + 16 * i);
-    const Floats terms = p * weights;
-    const Floats luma =
-        (channelOfPixels<0>(terms) + channelOfPixels<1>(terms)) +
-        channelOfPixels<2>(terms);
+  for (; i + kLanes <= count; i += kLanes) {
+    Floats p[4];
+    for (int v = 0; v < 4; ++v) {
+      p[v] = loadFloats(source + 16 * (i + kFloatPixels * v));
+    }
+    const Channels c = channelsOf(p);
+    const Floats luma = (c.r * kLumaRed + c.g * kLumaGreen) + c.b * kLumaBlue;
     if (anyLane(luma != luma)) {
       return i;
     }
     const Floats grey = Bar ? luma * factor : luma;
-    storeVector(output + 16 * i,
-                withAlpha<Opaque>(throughBands(luma, grey, colours), p));
+    const Channels out = {throughBands(luma, grey, red),
+                          throughBands(luma, grey, green),
+                          throughBands(luma, grey, blue)};
+    Floats o[4];
+    pixelsFrom(out, o);
+    for (int v = 0; v < 4; ++v) {
+      storeVector(output + 16 * (i + kFloatPixels * v),
+                  withAlpha<Opaque>(o[v], p[v]));
+    }
   }
   return i + portableKernels().floatsFalseColour(
                  source + 16 * i, output + 16 * i, count - i, look);
