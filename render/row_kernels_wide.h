@@ -125,9 +125,16 @@ inline Floats lumaOfBytes(Words p) {
   return (red + green) + blue;
 }
 
+// How a row's bars treat an 8-bit grey: none; a factor within 0..1, which
+// keeps a luma (0 to just above 1) where the store's clamp changes nothing;
+// any other factor, NaN included.
+enum ByteBars { kNoBars, kBarsWithin, kBarsClamped };
+
 // The channel table computed: each colour byte loaded, legalized when the
-// run legalizes, through the bars, stored; alpha passes or becomes 255.
-template <bool Legalize, bool Bar, bool Opaque>
+// run legalizes, through the bars, stored; alpha passes or becomes 255. A
+// loaded or legalized value lies within 0..1, where only bars outside 0..1
+// need the store's clamp.
+template <bool Legalize, ByteBars Bars, bool Opaque>
 void computedBytes(const uint8_t *source, uint8_t *output, int64_t count,
                    const RunLook *look) {
   const Floats span = floatsOf(kLegalSpan), floor = floatsOf(kLegalFloor);
@@ -141,29 +148,51 @@ void computedBytes(const uint8_t *source, uint8_t *output, int64_t count,
       if (Legalize) {
         v = floor + v * span;
       }
-      if (Bar) {
+      if (Bars != kNoBars) {
         v = v * factor;
       }
-      out |= (Words)storedBytes(v) << (8 * c);
+      const Ints byte = Bars == kBarsClamped
+                            ? storedBytes(v)
+                            : __builtin_convertvector(v * 255.0f, Ints);
+      out |= (Words)byte << (8 * c);
     }
     storeVector(output + 4 * i, out);
   }
   portableBytesByTable(source + 4 * i, output + 4 * i, count - i, look);
 }
 
-template <bool Legalize>
+template <bool Legalize, ByteBars Bars>
 void computedBytesBy(const uint8_t *source, uint8_t *output, int64_t count,
                      const RunLook *look) {
-  if (!look->bar) {
-    if (look->opaque) {
-      computedBytes<Legalize, false, true>(source, output, count, look);
-    } else {
-      computedBytes<Legalize, false, false>(source, output, count, look);
-    }
-  } else if (look->opaque) {
-    computedBytes<Legalize, true, true>(source, output, count, look);
+  if (look->opaque) {
+    computedBytes<Legalize, Bars, true>(source, output, count, look);
   } else {
-    computedBytes<Legalize, true, false>(source, output, count, look);
+    computedBytes<Legalize, Bars, false>(source, output, count, look);
+  }
+}
+
+// The bars a run's 8-bit grey or channel meets.
+inline ByteBars byteBarsOf(const RunLook *look) {
+  const float k = look->barFactor;
+  if (!look->bar) {
+    return kNoBars;
+  }
+  return k >= 0.0f && k <= 1.0f ? kBarsWithin : kBarsClamped;
+}
+
+template <bool Legalize>
+void computedBytesFor(const uint8_t *source, uint8_t *output, int64_t count,
+                      const RunLook *look) {
+  switch (byteBarsOf(look)) {
+  case kNoBars:
+    computedBytesBy<Legalize, kNoBars>(source, output, count, look);
+    break;
+  case kBarsWithin:
+    computedBytesBy<Legalize, kBarsWithin>(source, output, count, look);
+    break;
+  case kBarsClamped:
+    computedBytesBy<Legalize, kBarsClamped>(source, output, count, look);
+    break;
   }
 }
 
@@ -172,16 +201,11 @@ void bytesByTable(const uint8_t *source, uint8_t *output, int64_t count,
   if (!look->channelComputable) {
     portableBytesByTable(source, output, count, look);
   } else if (look->legalize) {
-    computedBytesBy<true>(source, output, count, look);
+    computedBytesFor<true>(source, output, count, look);
   } else {
-    computedBytesBy<false>(source, output, count, look);
+    computedBytesFor<false>(source, output, count, look);
   }
 }
-
-// How a row's bars treat an 8-bit grey: none; a factor within 0..1, which
-// keeps a luma (0 to just above 1) where the store's clamp changes nothing;
-// any other factor, NaN included.
-enum ByteBars { kNoBars, kBarsWithin, kBarsClamped };
 
 // One 8-bit pixel a lane: the luma from the three loaded channels, its
 // band colour or stored grey (after the bars), and the alpha. Without a
@@ -225,13 +249,16 @@ void falseColourBytesBy(const uint8_t *source, uint8_t *output, int64_t count,
 
 void bytesFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
                       const RunLook *look) {
-  const float k = look->barFactor;
-  if (!look->bar) {
+  switch (byteBarsOf(look)) {
+  case kNoBars:
     falseColourBytesBy<kNoBars>(source, output, count, look);
-  } else if (k >= 0.0f && k <= 1.0f) {
+    break;
+  case kBarsWithin:
     falseColourBytesBy<kBarsWithin>(source, output, count, look);
-  } else {
+    break;
+  case kBarsClamped:
     falseColourBytesBy<kBarsClamped>(source, output, count, look);
+    break;
   }
 }
 
