@@ -125,6 +125,16 @@ inline Floats lumaOfBytes(Words p) {
   return (red + green) + blue;
 }
 
+// The analysis of a run without false colour: legalized when asked (the
+// span's product, then the floor added), then through the bars.
+template <bool Legalize, bool Bar>
+inline Floats analysed(Floats v, const RunLook *look) {
+  if (Legalize) {
+    v = floatsOf(kLegalFloor) + v * floatsOf(kLegalSpan);
+  }
+  return Bar ? v * floatsOf(look->barFactor) : v;
+}
+
 // How a row's bars treat an 8-bit grey: none; a factor within 0..1, which
 // keeps a luma (0 to just above 1) where the store's clamp changes nothing;
 // any other factor, NaN included.
@@ -137,20 +147,13 @@ enum ByteBars { kNoBars, kBarsWithin, kBarsClamped };
 template <bool Legalize, ByteBars Bars, bool Opaque>
 void computedBytes(const uint8_t *source, uint8_t *output, int64_t count,
                    const RunLook *look) {
-  const Floats span = floatsOf(kLegalSpan), floor = floatsOf(kLegalFloor);
-  const Floats factor = floatsOf(look->barFactor);
   int64_t i = 0;
   for (; i + kLanes <= count; i += kLanes) {
     const Words p = loadWords(source + 4 * i);
     Words out = Opaque ? (Words)intsOf(-0x1000000) : p & 0xff000000u;
     for (int c = 0; c < 3; ++c) {
-      Floats v = channelValues(p, 8 * c);
-      if (Legalize) {
-        v = floor + v * span;
-      }
-      if (Bars != kNoBars) {
-        v = v * factor;
-      }
+      const Floats v =
+          analysed<Legalize, Bars != kNoBars>(channelValues(p, 8 * c), look);
       const Ints byte = Bars == kBarsClamped
                             ? storedBytes(v)
                             : __builtin_convertvector(v * 255.0f, Ints);
@@ -272,19 +275,11 @@ template <bool Opaque> inline Floats withAlpha(Floats rgb, Floats source) {
 template <bool Legalize, bool Bar, bool Opaque>
 void analysedFloats(const uint8_t *source, uint8_t *output, int64_t count,
                     const RunLook *look) {
-  const Floats span = floatsOf(kLegalSpan), floor = floatsOf(kLegalFloor);
-  const Floats factor = floatsOf(look->barFactor);
   int64_t i = 0;
   for (; i + kFloatPixels <= count; i += kFloatPixels) {
     const Floats p = loadFloats(source + 16 * i);
-    Floats v = p;
-    if (Legalize) {
-      v = floor + v * span;
-    }
-    if (Bar) {
-      v = v * factor;
-    }
-    storeVector(output + 16 * i, withAlpha<Opaque>(v, p));
+    storeVector(output + 16 * i,
+                withAlpha<Opaque>(analysed<Legalize, Bar>(p, look), p));
   }
   portableKernels().floatsAnalysed(source + 16 * i, output + 16 * i, count - i,
                                    look, Legalize);
