@@ -166,7 +166,7 @@ openInput(const std::string &path, ImageHeader *header, std::string *error) {
   return in;
 }
 
-// The spec of the written file: the source's windows and attributes with
+// How the written file is described: the source's windows and attributes with
 // the channels and type of what is written.
 OIIO::ImageSpec outputSpec(const Frame &frame, int channels, PixelType type,
                            const ImageHeader *source) {
