@@ -1,12 +1,11 @@
 // Images handed to the plug-in through clipGetImage.
 #include "ofx_host.h"
+#include "platform.h"
 
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
 #include <new>
-#include <sys/mman.h>
-#include <unistd.h>
 
 namespace ofxhost {
 
@@ -14,14 +13,8 @@ namespace {
 
 long long pixelBytesOf(Depth depth) { return depth == Depth::Float ? 16 : 4; }
 
-std::size_t pageSize() {
-  static const std::size_t size =
-      static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
-  return size;
-}
-
 std::size_t roundUpToPages(std::size_t bytes) {
-  const std::size_t page = pageSize();
+  const std::size_t page = platform::pageSize();
   return (bytes + page - 1) / page * page;
 }
 
@@ -80,18 +73,15 @@ void Image::allocateOnHeap(long long size) {
 }
 
 void Image::allocateGuarded(std::size_t span) {
-  const std::size_t page = pageSize();
+  const std::size_t page = platform::pageSize();
   const std::size_t usable = roundUpToPages(span);
   mappingSize_ = usable + 2 * page;
-  mapping_ = mmap(nullptr, mappingSize_, PROT_NONE,
-                  MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-  if (mapping_ == MAP_FAILED) {
-    mapping_ = nullptr;
+  mapping_ = platform::reserveInaccessible(mappingSize_);
+  if (!mapping_)
     throw std::bad_alloc();
-  }
   auto *first = static_cast<std::uint8_t *>(mapping_) + page;
-  if (usable > 0 && mprotect(first, usable, PROT_READ | PROT_WRITE) != 0) {
-    munmap(mapping_, mappingSize_);
+  if (usable > 0 && !platform::makeReadWrite(first, usable)) {
+    platform::releaseReservation(mapping_, mappingSize_);
     mapping_ = nullptr;
     throw std::bad_alloc();
   }
@@ -117,7 +107,7 @@ void Image::describeInProperties() {
 
 Image::~Image() {
   if (mapping_)
-    munmap(mapping_, mappingSize_);
+    platform::releaseReservation(mapping_, mappingSize_);
   else
     std::free(buffer_);
 }

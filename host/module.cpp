@@ -1,10 +1,11 @@
 // Loading plug-in binaries.
 #include "ofx_host.h"
+#include "platform.h"
 
 #include <cstdlib>
-#include <dlfcn.h>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 namespace fs = std::filesystem;
 
@@ -30,7 +31,8 @@ const char *Module::architectureFolder() { return VANTOREL_OFX_ARCH; }
 
 std::string Module::binaryPathOf(const std::string &bundlePath) {
   std::string bundle = bundlePath;
-  while (bundle.size() > 1 && bundle.back() == '/')
+  while (bundle.size() > 1 && (bundle.back() == '/' ||
+                               bundle.back() == fs::path::preferred_separator))
     bundle.pop_back();
   std::string name = fs::path(bundle).filename().string();
   if (endsWith(name, kBundleSuffix))
@@ -51,19 +53,19 @@ std::unique_ptr<Module> Module::load(const std::string &bundleOrBinary,
     fail(error, "no plug-in binary at " + binary);
     return nullptr;
   }
-  void *library = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
+  std::string why;
+  void *library = platform::openLibrary(binary, &why);
   if (!library) {
-    const char *why = dlerror();
-    fail(error, "cannot load " + binary + ": " + (why ? why : "unknown error"));
+    fail(error, "cannot load " + binary + ": " + why);
     return nullptr;
   }
   std::unique_ptr<Module> module(new Module);
   module->library_ = library;
   module->path_ = binary;
-  module->getNumber_ =
-      reinterpret_cast<int (*)()>(dlsym(library, "OfxGetNumberOfPlugins"));
-  module->getPlugin_ =
-      reinterpret_cast<OfxPlugin *(*)(int)>(dlsym(library, "OfxGetPlugin"));
+  module->getNumber_ = reinterpret_cast<int (*)()>(
+      platform::librarySymbol(library, "OfxGetNumberOfPlugins"));
+  module->getPlugin_ = reinterpret_cast<OfxPlugin *(*)(int)>(
+      platform::librarySymbol(library, "OfxGetPlugin"));
   if (!module->getNumber_ || !module->getPlugin_) {
     fail(error, binary + " does not export OfxGetNumberOfPlugins and "
                          "OfxGetPlugin");
@@ -71,9 +73,6 @@ std::unique_ptr<Module> Module::load(const std::string &bundleOrBinary,
   }
   return module;
 }
-
-// Where hosts on this platform look for plug-ins after OFX_PLUGIN_PATH.
-static const char kStandardPluginFolder[] = "/usr/OFX/Plugins";
 
 // The first bundle named `bundleName` in `root` or below it, else empty.
 static fs::path findBundleIn(const fs::path &root,
@@ -101,27 +100,27 @@ std::unique_ptr<Module> Module::find(const std::string &bundleName,
   std::vector<fs::path> folders;
   std::string::size_type start = 0;
   while (start <= path.size()) {
-    std::string::size_type end = path.find(':', start);
+    std::string::size_type end = path.find(platform::kPathListSeparator, start);
     if (end == std::string::npos)
       end = path.size();
     if (end > start)
       folders.emplace_back(path.substr(start, end - start));
     start = end + 1;
   }
-  folders.emplace_back(kStandardPluginFolder);
+  folders.emplace_back(platform::standardPluginFolder());
   for (const fs::path &folder : folders) {
     const fs::path bundle = findBundleIn(folder, bundleName);
     if (!bundle.empty())
       return load(bundle.string(), error);
   }
   fail(error, "no " + bundleName + " in OFX_PLUGIN_PATH (" + path + ") or " +
-                  kStandardPluginFolder);
+                  platform::standardPluginFolder());
   return nullptr;
 }
 
 Module::~Module() {
   if (library_)
-    dlclose(library_);
+    platform::closeLibrary(library_);
 }
 
 int Module::numberOfPlugins() const { return getNumber_(); }

@@ -29,9 +29,9 @@ public:
   // path ending in ".ofx". Returns null and fills `error` on failure.
   static std::unique_ptr<Module> load(const std::string &bundleOrBinary,
                                       std::string *error = nullptr);
-  // Searches OFX_PLUGIN_PATH (':'-separated, recursively), then the
-  // standard plug-in folder (/usr/OFX/Plugins), for the first
-  // bundle named `bundleName` (e.g. "QvoVantorel.ofx.bundle").
+  // Searches the folders of OFX_PLUGIN_PATH (separated by ':', on Windows
+  // by ';'), then the platform's standard plug-in folder, each recursively,
+  // for the first bundle named `bundleName` (e.g. "QvoVantorel.ofx.bundle").
   static std::unique_ptr<Module> find(const std::string &bundleName,
                                       std::string *error = nullptr);
   // The binary inside a bundle for this platform.

@@ -1,5 +1,6 @@
 // The host's guard-paged images: the memory is exactly the span the rows
 // cover, every pixel is reachable, and one byte beyond either end faults.
+#include "platform.h"
 #include "plugin_fixture.h"
 
 namespace vt {
@@ -55,7 +56,7 @@ TEST(HostImages, GuardedMemoryIsExactlyTheRowsAndTouchesItsGuard) {
       const auto [low, high] = extent(image);
       EXPECT_EQ(low, image.buffer());
       EXPECT_EQ(high, image.buffer() + image.bufferSize() - 1);
-      const std::uintptr_t page = static_cast<std::uintptr_t>(getpagesize());
+      const std::uintptr_t page = ofxhost::platform::pageSize();
       const std::uintptr_t edge =
           guard == Guard::AtEnd ? reinterpret_cast<std::uintptr_t>(high) + 1
                                 : reinterpret_cast<std::uintptr_t>(low);
@@ -104,8 +105,9 @@ TEST(HostImagesDeathTest, ReadingOneByteBeyondEitherEndFaults) {
         EXPECT_DEATH(touch(low - 1), "");
       }
       // The other end's guard lies within a page.
+      const std::size_t page = ofxhost::platform::pageSize();
       const std::uint8_t *farSide =
-          guard == Guard::AtEnd ? low - getpagesize() : high + getpagesize();
+          guard == Guard::AtEnd ? low - page : high + page;
       EXPECT_DEATH(touch(farSide), "");
     }
   }

@@ -1,10 +1,10 @@
 // The host library itself: finding a bundle the way hosts do, and the
 // property suite's typed, dimensioned values that every test relies on.
+#include "platform.h"
 #include "plugin_fixture.h"
 
 #include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 namespace vt {
 namespace {
@@ -19,11 +19,8 @@ protected:
     hadValue_ = old != nullptr;
   }
   void TearDown() override {
-    if (hadValue_) {
-      setenv("OFX_PLUGIN_PATH", saved_.c_str(), 1);
-    } else {
-      unsetenv("OFX_PLUGIN_PATH");
-    }
+    ofxhost::platform::setEnvironment("OFX_PLUGIN_PATH",
+                                      hadValue_ ? saved_.c_str() : nullptr);
   }
   std::string saved_;
   bool hadValue_ = false;
@@ -33,25 +30,37 @@ TEST_F(PluginPath, FindsTheBundleInAnyListedFolderRecursively) {
   // A folder of its own, two levels above the bundle: the build tree may
   // hold other builds' bundles (sanitized ones, say) that must not be found.
   const fs::path root =
-      fs::temp_directory_path() / ("vantorel-path-" + std::to_string(getpid()));
+      fs::temp_directory_path() /
+      ("vantorel-path-" + std::to_string(ofxhost::platform::processId()));
   fs::create_directories(root / "a" / "b");
-  fs::create_directory_symlink(VANTOREL_TEST_BUNDLE,
-                               root / "a" / "b" / "QvoVantorel.ofx.bundle");
-  const std::string path = "/nonexistent/folder:" + root.string();
-  setenv("OFX_PLUGIN_PATH", path.c_str(), 1);
+  fs::copy(VANTOREL_TEST_BUNDLE, root / "a" / "b" / "QvoVantorel.ofx.bundle",
+           fs::copy_options::recursive);
+  // The platform's separator; on Windows the folders' drive letters hold
+  // ':' too.
+  const std::string path =
+      "/nonexistent/folder" +
+      std::string(1, ofxhost::platform::kPathListSeparator) + root.string();
+  ofxhost::platform::setEnvironment("OFX_PLUGIN_PATH", path.c_str());
   std::string error;
   auto module = ofxhost::Module::find("QvoVantorel.ofx.bundle", &error);
-  fs::remove_all(root);
+  removeNowOrAtExit(root);
   ASSERT_TRUE(module) << error;
   EXPECT_EQ(module->numberOfPlugins(), 1);
   EXPECT_STREQ(module->plugin(0)->pluginIdentifier, "com.Qvo.Vantorel.R108");
 }
 
 TEST_F(PluginPath, ReportsWhatItCouldNotFind) {
-  setenv("OFX_PLUGIN_PATH", "/nonexistent/a:/nonexistent/b", 1);
+  const std::string path =
+      "/nonexistent/a" + std::string(1, ofxhost::platform::kPathListSeparator) +
+      "/nonexistent/b";
+  ofxhost::platform::setEnvironment("OFX_PLUGIN_PATH", path.c_str());
   std::string error;
   EXPECT_FALSE(ofxhost::Module::find("QvoVantorel.ofx.bundle", &error));
   EXPECT_NE(error.find("QvoVantorel.ofx.bundle"), std::string::npos) << error;
+  EXPECT_NE(error.find(path), std::string::npos) << error;
+  EXPECT_NE(error.find(ofxhost::platform::standardPluginFolder()),
+            std::string::npos)
+      << error;
   error.clear();
   EXPECT_FALSE(ofxhost::Module::load("/nonexistent/X.ofx.bundle", &error));
   EXPECT_FALSE(error.empty());

@@ -1,11 +1,44 @@
 #include "plugin_fixture.h"
+#include "platform.h"
 
 #include <atomic>
 #include <filesystem>
+#include <mutex>
 #include <sstream>
-#include <unistd.h>
 
 namespace vt {
+
+namespace {
+
+// Folders to remove when the program ends, after the tests have unloaded
+// their modules.
+class LeftoverFolders {
+public:
+  void add(const std::filesystem::path &folder) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    folders_.push_back(folder);
+  }
+  ~LeftoverFolders() {
+    for (const auto &folder : folders_) {
+      std::error_code ec;
+      std::filesystem::remove_all(folder, ec);
+    }
+  }
+
+private:
+  std::mutex mutex_;
+  std::vector<std::filesystem::path> folders_;
+};
+
+} // namespace
+
+void removeNowOrAtExit(const std::filesystem::path &folder) {
+  static LeftoverFolders leftovers;
+  std::error_code ec;
+  std::filesystem::remove_all(folder, ec);
+  if (ec)
+    leftovers.add(folder);
+}
 
 std::unique_ptr<ofxhost::Module> loadFreshModule() {
   return loadFreshModule(VANTOREL_TEST_BUNDLE);
@@ -16,14 +49,15 @@ std::unique_ptr<ofxhost::Module> loadFreshModule(const std::string &bundle) {
   static std::atomic<int> counter{0};
   const fs::path original = ofxhost::Module::binaryPathOf(bundle);
   const fs::path dir =
-      fs::temp_directory_path() / ("vantorel-test-" + std::to_string(getpid()) +
-                                   "-" + std::to_string(counter++));
+      fs::temp_directory_path() /
+      ("vantorel-test-" + std::to_string(ofxhost::platform::processId()) + "-" +
+       std::to_string(counter++));
   fs::create_directories(dir);
   const fs::path copy = dir / original.filename();
   fs::copy_file(original, copy, fs::copy_options::overwrite_existing);
   std::string error;
   auto module = ofxhost::Module::load(copy.string(), &error);
-  fs::remove_all(dir);
+  removeNowOrAtExit(dir);
   EXPECT_TRUE(module) << error;
   return module;
 }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +26,10 @@ using ofxhost::ImageSpec;
 // of the bundle folder given).
 std::unique_ptr<ofxhost::Module> loadFreshModule();
 std::unique_ptr<ofxhost::Module> loadFreshModule(const std::string &bundle);
+
+// Removes a scratch folder now, or when the program ends if it holds a
+// loaded module (Windows keeps a loaded module's file from being removed).
+void removeNowOrAtExit(const std::filesystem::path &folder);
 
 // setHost, load, describe and describe-in-context for the filter context.
 Effect *describeFilter(Host &host, OfxPlugin *plugin,
