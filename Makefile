@@ -5,6 +5,8 @@
 #   make bench build, then time the render against the copy floor
 #   make package      build the Debian package and the bundle's .tar.gz
 #   make fresh-check  prove run, test and the package on bare Debian roots
+#   make platforms    also build Win64 and Linux-aarch64, test them under Wine and QEMU
+#   make bundle       one bundle with all three platforms, and its .zip
 # Run as root, missing Debian packages are installed first; otherwise the
 # one apt-get line needed is printed.
 
@@ -17,11 +19,26 @@ DEBIAN_PACKAGES := cmake ninja-build g++ make pkgconf libgtest-dev libopenimagei
 CHECK_PACKAGES := clang libclang-rt-14-dev llvm
 # Also needed by make package: dpkg-shlibdeps works out the dependencies.
 PACKAGE_PACKAGES := dpkg-dev file
+# Also needed by make platforms and make bundle: the Win64 and Linux-aarch64
+# cross compilers and object tools, Wine and QEMU to run their tests, and
+# GoogleTest's sources to build it for each.
+PLATFORM_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 \
+                     qemu-user g++-aarch64-linux-gnu binutils-aarch64-linux-gnu \
+                     libc6-dev-arm64-cross googletest
 PACKAGES ?= $(DEBIAN_PACKAGES)
 VANTOREL := $(BUILD)/tools/vantorel/vantorel
+# The cross builds, each in its own folder with its toolchain file.
+WIN64_BUILD := $(BUILD)-win64
+AARCH64_BUILD := $(BUILD)-aarch64
+cross_configure = cmake -S . -B $(1) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
+  -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$(2).cmake -DVANTOREL_BUILD_TOOLS=OFF \
+  -DVANTOREL_BUILD_BENCH=OFF
+DIST := $(BUILD)/dist
+VERSION := $(shell sed -n 's/^project.QvoVantorel VERSION \([0-9]*\.[0-9]*\).*/\1/p' CMakeLists.txt).0
 
 .PHONY: all deps deps-check deps-package configure build run docs test bench \
-        package fresh-check install clean
+        package fresh-check deps-platforms configure-win64 configure-aarch64 \
+        platforms bundle install clean
 
 all: build
 
@@ -44,6 +61,9 @@ deps-check:
 
 deps-package:
 	@$(MAKE) --no-print-directory deps PACKAGES="$(DEBIAN_PACKAGES) $(PACKAGE_PACKAGES)"
+
+deps-platforms:
+	@$(MAKE) --no-print-directory deps PACKAGES="$(DEBIAN_PACKAGES) $(PLATFORM_PACKAGES)"
 
 configure: deps
 	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DVANTOREL_BUILD_BENCH=ON
@@ -77,6 +97,38 @@ fresh-check:
 bench-sequence: build
 	@$(MAKE) --no-print-directory deps PACKAGES=openimageio-tools
 	bench/sequence_bench.sh $(BUILD)
+
+configure-win64: deps-platforms
+	$(call cross_configure,$(WIN64_BUILD),x86_64-w64-mingw32)
+
+configure-aarch64: deps-platforms
+	$(call cross_configure,$(AARCH64_BUILD),aarch64-linux-gnu)
+
+# Linux x86-64 as make test does, then Win64 under Wine and Linux-aarch64
+# under QEMU: each checks the same frame digests.
+platforms: test configure-win64 configure-aarch64
+	cmake --build $(WIN64_BUILD) -j2
+	cd $(WIN64_BUILD) && ctest --output-on-failure -j2
+	cmake --build $(AARCH64_BUILD) -j2
+	cd $(AARCH64_BUILD) && ctest --output-on-failure -j2
+
+# The three platforms' modules in one bundle, each checked, and its archive.
+bundle: build configure-win64 configure-aarch64
+	cmake --build $(WIN64_BUILD) -j2 --target QvoVantorel
+	cmake --build $(AARCH64_BUILD) -j2 --target QvoVantorel
+	rm -rf $(DIST) && mkdir -p $(DIST)/QvoVantorel.ofx.bundle/Contents
+	cp -R $(BUILD)/QvoVantorel.ofx.bundle/Contents/Resources \
+	  $(BUILD)/QvoVantorel.ofx.bundle/Contents/Linux-x86-64 \
+	  $(WIN64_BUILD)/QvoVantorel.ofx.bundle/Contents/Win64 \
+	  $(AARCH64_BUILD)/QvoVantorel.ofx.bundle/Contents/Linux-aarch64 \
+	  $(DIST)/QvoVantorel.ofx.bundle/Contents/
+	tests/check_module.sh $(DIST)/QvoVantorel.ofx.bundle Linux-x86-64
+	tests/check_module.sh $(DIST)/QvoVantorel.ofx.bundle Win64
+	NM=aarch64-linux-gnu-nm READELF=aarch64-linux-gnu-readelf \
+	  tests/check_module.sh $(DIST)/QvoVantorel.ofx.bundle Linux-aarch64
+	cd $(DIST) && cmake -E tar cf QvoVantorel-$(VERSION).zip --format=zip \
+	  QvoVantorel.ofx.bundle
+	@echo $(DIST)/QvoVantorel-$(VERSION).zip
 
 install: build
 	cmake --install $(BUILD)
