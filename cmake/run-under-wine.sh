@@ -10,5 +10,14 @@ wine=$1
 WINESERVER=$2
 export WINESERVER
 shift 2
-"$WINESERVER" --persistent=60 2>/dev/null || true
+# A new server starts Wine's own background programs for the session with
+# the first program; they are started here with their output closed, one
+# caller at a time, since whoever reads a program's output waits until
+# every process holding it has ended.
+(
+  flock 9
+  if "$WINESERVER" --persistent=60 </dev/null >/dev/null 2>&1; then
+    "$wine" wineboot </dev/null >/dev/null 2>&1 || true
+  fi
+) 9>"$WINEPREFIX.lock"
 exec "$wine" "$@"
