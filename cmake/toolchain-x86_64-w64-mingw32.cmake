@@ -18,14 +18,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # statically, so they run with only Windows' own DLLs beside them.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# ctest and GoogleTest's test discovery run the test programs under Wine
-# (run-under-wine.sh), quietly, in a Wine prefix of the build's own, without
-# the .NET and HTML engines a new prefix would offer to install. Debian's
-# wine64 keeps its loader out of PATH unless the wine package is installed
-# too.
+# ctest and GoogleTest's test discovery run the test programs under Wine,
+# quietly, in a Wine prefix of the build's own, without the .NET and HTML
+# engines a new prefix would offer to install. Debian's wine64 keeps its
+# loader out of PATH unless the wine package is installed too.
 find_program(VANTOREL_WINE NAMES wine wine64 PATHS /usr/lib/wine NO_CMAKE_FIND_ROOT_PATH)
-find_program(VANTOREL_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine
-             NO_CMAKE_FIND_ROOT_PATH)
 set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix
-    WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-    ${CMAKE_CURRENT_LIST_DIR}/run-under-wine.sh ${VANTOREL_WINE} ${VANTOREL_WINESERVER})
+    WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml= ${VANTOREL_WINE})
