@@ -125,6 +125,10 @@ Module::~Module() {
 
 int Module::numberOfPlugins() const { return getNumber_(); }
 
+void *Module::symbol(const char *name) const {
+  return platform::librarySymbol(library_, name);
+}
+
 OfxPlugin *Module::plugin(int nth) const { return getPlugin_(nth); }
 
 } // namespace ofxhost

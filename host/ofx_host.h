@@ -45,6 +45,8 @@ public:
 
   int numberOfPlugins() const;
   OfxPlugin *plugin(int nth) const;
+  // Another function the module exports, or null.
+  void *symbol(const char *name) const;
   const std::string &path() const { return path_; }
 
 private:

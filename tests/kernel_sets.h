@@ -9,12 +9,6 @@
 #include <string>
 #include <vector>
 
-#if defined(_WIN32)
-#include <windows.h>
-#else
-#include <dlfcn.h>
-#endif
-
 namespace kernelsets {
 
 struct KernelBuild {
@@ -36,20 +30,7 @@ inline std::vector<KernelBuild> kernelBuilds() {
 // The set a loaded test build runs, or "" when it does not say.
 inline std::string kernelsInUse(const ofxhost::Module &module) {
   typedef const char *(*Name)(void);
-  Name name = nullptr;
-#if defined(_WIN32)
-  HMODULE library = GetModuleHandleA(module.path().c_str());
-  if (library) {
-    name = reinterpret_cast<Name>(reinterpret_cast<void *>(
-        GetProcAddress(library, "VantorelRowKernels")));
-  }
-#else
-  void *library = dlopen(module.path().c_str(), RTLD_NOW | RTLD_NOLOAD);
-  if (library) {
-    name = reinterpret_cast<Name>(dlsym(library, "VantorelRowKernels"));
-    dlclose(library);
-  }
-#endif
+  const Name name = reinterpret_cast<Name>(module.symbol("VantorelRowKernels"));
   return name ? name() : "";
 }
 
