@@ -2,16 +2,11 @@
 // the host's suites and the action dispatcher.
 #include "describe.h"
 #include "host_suites.h"
+#include "module_export.h"
 #include "ofx_names.h"
 #include "render.h"
 
 #include <string.h>
-
-#if defined(_WIN32)
-#define VANTOREL_EXPORT extern "C" __declspec(dllexport)
-#else
-#define VANTOREL_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
 
 HostSuites gHostSuites = {0, 0, 0};
 

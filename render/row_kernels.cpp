@@ -1,6 +1,7 @@
 // The run kernels in plain C++: the same arithmetic as the stages, in the
 // same order, with the per-frame parts looked up instead of recomputed.
 #include "row_kernels.h"
+#include "module_export.h"
 #include "pixels.h"
 
 #include <math.h>
@@ -247,12 +248,7 @@ const KernelSet *chosenKernelSet(void) { return kChosenSet; }
 
 #if defined(VANTOREL_KERNEL_CAP)
 // Only in the test and benchmark builds: the name of the set in use.
-#if defined(_WIN32)
-#define VANTOREL_TEST_EXPORT extern "C" __declspec(dllexport)
-#else
-#define VANTOREL_TEST_EXPORT extern "C" __attribute__((visibility("default")))
-#endif
-VANTOREL_TEST_EXPORT const char *VantorelRowKernels(void) {
+VANTOREL_EXPORT const char *VantorelRowKernels(void) {
   return kChosenSet->name;
 }
 #endif
