@@ -30,7 +30,7 @@ std::atomic<bool> counting{false};
 std::atomic<std::uintptr_t> watchedFrom{0}, watchedTo{0};
 std::atomic<int> watchedCalls{0};
 
-void note(void *caller) {
+[[maybe_unused]] void note(void *caller) {
   if (!counting.load(std::memory_order_relaxed)) {
     return;
   }
