@@ -86,6 +86,60 @@ static int64_t portableFloatsFalseColour(const uint8_t *source, uint8_t *output,
   return count;
 }
 
+// ---------------------------------------------------------------- formula
+
+// The offset that makes `slope` give every byte of the table, or -1. Each
+// byte b asks for 256 * channel[b] <= floor(b * slope / 256) + offset <
+// 256 * (channel[b] + 1).
+static int32_t offsetFitting(const uint8_t channel[256], int32_t slope) {
+  int32_t low = 0, high = 65535;
+  for (int b = 0; b < 256 && low <= high; ++b) {
+    const int32_t scaled = b * slope / 256;
+    const int32_t least = 256 * channel[b] - scaled;
+    const int32_t most = 256 * channel[b] + 255 - scaled;
+    low = least > low ? least : low;
+    high = most < high ? most : high;
+  }
+  return low <= high ? low : -1;
+}
+
+// Whether the table climbs by steps of one size or the next: a line
+// rounded down does, and a table that clamps does not.
+static bool climbsEvenly(const uint8_t channel[256]) {
+  int least = 255, most = 0;
+  for (int b = 1; b < 256; ++b) {
+    const int rise = channel[b] - channel[b - 1];
+    least = rise < least ? rise : least;
+    most = rise > most ? rise : most;
+  }
+  return least >= 0 && most - least <= 1;
+}
+
+// Tries slopes outward from the table's own, most failing within a few
+// bytes; a table with no fit within kSlopeSearch keeps the lookup.
+void fitChannelFormula(RunLook *look) {
+  enum { kSlopeSearch = 512 };
+  const uint8_t *c = look->channel;
+  const int32_t middle = (int32_t)((c[255] - c[0]) * 65536.0 / 255.0 + 0.5);
+  look->channelFitted = false;
+  if (!climbsEvenly(c)) {
+    return;
+  }
+  for (int32_t step = 0; step <= 2 * kSlopeSearch; ++step) {
+    const int32_t slope = middle + (step % 2 ? -(step + 1) / 2 : step / 2);
+    if (slope < 0 || slope > 65535) {
+      continue;
+    }
+    const int32_t offset = offsetFitting(c, slope);
+    if (offset >= 0) {
+      look->channelFitted = true;
+      look->channelSlope = (uint16_t)slope;
+      look->channelOffset = (uint16_t)offset;
+      return;
+    }
+  }
+}
+
 // ---------------------------------------------------------------- buckets
 
 static int bucketOf(float luma) {
@@ -140,6 +194,53 @@ static void fillBandPicks(RunLook *look) {
   }
 }
 
+// The hundredth of a band edge, or -1 when the edge is not a whole one.
+static int hundredthOf(float edge) {
+  const int h = (int)(edge * 100.0f + 0.5f);
+  return (float)(h / 100.0) == edge ? h : -1;
+}
+
+static void fillHundredthClasses(RunLook *look) {
+  // Each edge as "hundredths >= edge", in ascending order.
+  const FalseColourScale &s = kFalseColour;
+  const float limits[] = {s.purpleBelow, s.blueBelow, s.greenFrom, s.greenTo,
+                          s.pinkFrom,    s.pinkTo,    s.redAbove};
+  enum { kEdges = sizeof limits / sizeof limits[0] };
+  int edges[kEdges];
+  look->hundredthsFit = true;
+  for (int e = 0; e < kEdges; ++e) {
+    edges[e] = hundredthOf(limits[e]);
+    look->hundredthsFit = look->hundredthsFit &&
+                          edges[e] > (e ? edges[e - 1] : 0) && edges[e] < 100;
+  }
+  for (int eighth = 0, e = 0; eighth < 16; ++eighth) {
+    while (e < kEdges && edges[e] <= 8 * eighth) {
+      ++e;
+    }
+    look->gridClassBase[eighth] = (int8_t)e;
+    look->gridClassStep[eighth] = 127;
+    if (e < kEdges && edges[e] < 8 * eighth + 8) {
+      look->gridClassStep[eighth] = (int8_t)(edges[e] - 1);
+      look->hundredthsFit = look->hundredthsFit &&
+                            (e + 1 == kEdges || edges[e + 1] >= 8 * eighth + 8);
+    }
+  }
+  // Each class's band: that of a luma halfway along its first hundredth.
+  memset(look->gridClassBytes, 0, sizeof look->gridClassBytes);
+  memset(look->gridClassGrey, 0, sizeof look->gridClassGrey);
+  for (int k = 0; k <= kEdges; ++k) {
+    const int from = k ? edges[k - 1] : 0;
+    const int band = falseColourBand(((float)from + 0.5f) / 100.0f);
+    if (band == kGreyBand) {
+      look->gridClassGrey[k] = 0xff;
+      continue;
+    }
+    for (int c = 0; c < 3; ++c) {
+      look->gridClassBytes[c][k] = (uint8_t)(look->bandBytes[band] >> (8 * c));
+    }
+  }
+}
+
 void fillBandBuckets(RunLook *look) {
   // Where the band can change, as "luma >= limit", in ascending order.
   const FalseColourScale &s = kFalseColour;
@@ -170,6 +271,7 @@ void fillBandBuckets(RunLook *look) {
     look->bucketsFit = false;
   }
   fillBandPicks(look);
+  fillHundredthClasses(look);
 }
 
 // ---------------------------------------------------------------- choice

@@ -29,6 +29,11 @@ typedef struct RunLook {
   // legalized when `legalize`, then through the bars: kernels without a
   // byte permute compute it instead of looking it up.
   bool channelComputable, legalize;
+  // Whether channel[b] is, for every byte b, (floor(b * channelSlope / 256)
+  // + channelOffset) / 256 rounded down: kernels with 16-bit multiplies
+  // form it with one high-half multiply, an add and a shift.
+  bool channelFitted;
+  uint16_t channelSlope, channelOffset;
   uint32_t bandBytes[kFalseColourBands]; // stored band colours, alpha 0
   uint32_t whiteBytes;                   // a stored guide pixel, alpha 0
   const LumaTerms *luma;
@@ -51,6 +56,15 @@ typedef struct RunLook {
   bool bandsPickable;
   uint8_t bandValues[4];
   uint32_t bucketPickBelow[16], bucketPickAbove[16];
+  // For 8-bit kernels that class a luma by its hundredths h (0 to 100) a
+  // byte a lane: the bands change only at whole hundredths, and the class
+  // of h is gridClassBase[h / 8], plus 1 where h > gridClassStep[h / 8];
+  // gridClassBytes holds each class's stored R, G and B band bytes, 0 for
+  // grey classes, whose gridClassGrey is 0xff. hundredthsFit is false when
+  // a band edge is not a whole hundredth or an eighth holds two.
+  bool hundredthsFit;
+  int8_t gridClassBase[16], gridClassStep[16];
+  uint8_t gridClassBytes[3][16], gridClassGrey[16];
   // float pixels (alpha unused):
   WorkPixel bandColours[kFalseColourBands];
   WorkPixel white;
@@ -89,7 +103,11 @@ typedef struct RowKernels {
                                int64_t count, const RunLook *look);
 } RowKernels;
 
-// Fills the bucket and pick tables from kFalseColour and look->bandBytes.
+// Finds channelSlope and channelOffset for look->channel, if any fit.
+void fitChannelFormula(RunLook *look);
+
+// Fills the bucket, pick and hundredths tables from kFalseColour and
+// look->bandBytes.
 void fillBandBuckets(RunLook *look);
 
 // Kernels in plain C++, for any machine. Their floatsFalseColour stops

@@ -11,6 +11,162 @@
 #define VANTOREL_WIDE_BYTES 32
 #include "row_kernels_wide.h"
 
-const KernelSet kAvx2Kernels = {"AVX2", VANTOREL_WIDE_KERNELS};
+#include <immintrin.h>
+
+namespace {
+
+// ------------------------------------------------- 8-bit false colour, by grid
+//
+// Outside bar rows, an 8-bit pixel's false colour depends only on where its
+// luma L lies on a grid of 1/5100 steps: the stored grey is trunc(255 L)
+// and every band edge is a whole hundredth, so both change only on the
+// grid (5100 = 255 * 20 = 100 * 51). The kernel forms the integer
+//   I = r * W_R + g * W_G + b * W_B,   W_c = round(weight_c * 20 * 2^16),
+// which lies within 16 units of 5100 L * 2^16 but for the float rounding
+// of L itself. Where I lies at least kGridMargin units from every grid
+// line, the grid step q = I >> 16 is the float luma's, and so are the
+// grey (q / 20) and the band (from q / 51, the luma's hundredths). Over
+// all 2^24 byte triples, every pixel whose colour differs from the stages'
+// has I within 15 units of a grid line (the every-triple test checks this
+// kernel). A group of pixels with any lane nearer than the margin goes
+// through the per-lane float kernel instead.
+enum { kGridShift = 16, kGridMargin = 16 };
+
+struct GridFalseColour {
+  __m256i weights[3];
+  __m256i classBase, classStep;        // by eighth of hundredths
+  __m256i red, green, blue, greyLanes; // by class
+};
+
+__m256i bothHalves(const void *bytes) {
+  return _mm256_broadcastsi128_si256(
+      _mm_loadu_si128(static_cast<const __m128i *>(bytes)));
+}
+
+GridFalseColour gridFalseColourFor(const RunLook *look) {
+  GridFalseColour g;
+  const float weights[3] = {kLumaRed, kLumaGreen, kLumaBlue};
+  for (int c = 0; c < 3; ++c) {
+    g.weights[c] = _mm256_set1_epi32(
+        (int32_t)((double)weights[c] * (20 << kGridShift) + 0.5));
+  }
+  g.classBase = bothHalves(look->gridClassBase);
+  g.classStep = bothHalves(look->gridClassStep);
+  g.red = bothHalves(look->gridClassBytes[0]);
+  g.green = bothHalves(look->gridClassBytes[1]);
+  g.blue = bothHalves(look->gridClassBytes[2]);
+  g.greyLanes = bothHalves(look->gridClassGrey);
+  return g;
+}
+
+// Each pixel's grid step, as a 32-bit lane; lanes within the margin of a
+// grid line are set in `near`.
+inline __m256i gridSteps(__m256i pixels, const GridFalseColour &g,
+                         __m256i *near) {
+  const __m256i byte = _mm256_set1_epi32(0xff);
+  const __m256i red = _mm256_and_si256(pixels, byte);
+  const __m256i green = _mm256_and_si256(_mm256_srli_epi32(pixels, 8), byte);
+  const __m256i blue = _mm256_and_si256(_mm256_srli_epi32(pixels, 16), byte);
+  const __m256i sum = _mm256_add_epi32(
+      _mm256_add_epi32(_mm256_mullo_epi32(red, g.weights[0]),
+                       _mm256_mullo_epi32(green, g.weights[1])),
+      _mm256_mullo_epi32(blue, g.weights[2]));
+  const __m256i offset =
+      _mm256_and_si256(_mm256_add_epi32(sum, _mm256_set1_epi32(kGridMargin)),
+                       _mm256_set1_epi32((1 << kGridShift) - 1));
+  *near = _mm256_cmpgt_epi32(_mm256_set1_epi32(2 * kGridMargin), offset);
+  return _mm256_srli_epi32(sum, kGridShift);
+}
+
+// 32 pixels from four vectors. The steps are packed to bytes (greys and
+// hundredths), classed and coloured a byte a lane, and unpacked again: the
+// unpacks undo the packs' lane order. Answers whether any lane was near a
+// grid line, which vectors in `near`.
+template <bool Opaque>
+inline void gridGroup(const uint8_t *source, uint8_t *output,
+                      const GridFalseColour &g, __m256i near[4]) {
+  __m256i p[4], step[4];
+  for (int v = 0; v < 4; ++v) {
+    p[v] =
+        _mm256_loadu_si256(reinterpret_cast<const __m256i *>(source + 32 * v));
+    step[v] = gridSteps(p[v], g, &near[v]);
+  }
+  const __m256i steps01 = _mm256_packs_epi32(step[0], step[1]);
+  const __m256i steps23 = _mm256_packs_epi32(step[2], step[3]);
+  // q / 20 and q / 51 for q up to 5103, by multiplying.
+  const __m256i by20 = _mm256_set1_epi16(3277), by51 = _mm256_set1_epi16(10281);
+  const __m256i grey = _mm256_packus_epi16(_mm256_mulhi_epu16(steps01, by20),
+                                           _mm256_mulhi_epu16(steps23, by20));
+  const __m256i hundredths = _mm256_packus_epi16(
+      _mm256_srli_epi16(_mm256_mulhi_epu16(steps01, by51), 3),
+      _mm256_srli_epi16(_mm256_mulhi_epu16(steps23, by51), 3));
+  const __m256i eighth =
+      _mm256_and_si256(_mm256_srli_epi16(hundredths, 3), _mm256_set1_epi8(15));
+  const __m256i cls = _mm256_sub_epi8(
+      _mm256_shuffle_epi8(g.classBase, eighth),
+      _mm256_cmpgt_epi8(hundredths, _mm256_shuffle_epi8(g.classStep, eighth)));
+  const __m256i greys =
+      _mm256_and_si256(_mm256_shuffle_epi8(g.greyLanes, cls), grey);
+  const __m256i r = _mm256_or_si256(_mm256_shuffle_epi8(g.red, cls), greys);
+  const __m256i gr = _mm256_or_si256(_mm256_shuffle_epi8(g.green, cls), greys);
+  const __m256i b = _mm256_or_si256(_mm256_shuffle_epi8(g.blue, cls), greys);
+  const __m256i a = _mm256_set1_epi8(-1);
+  const __m256i rgLow = _mm256_unpacklo_epi8(r, gr);
+  const __m256i rgHigh = _mm256_unpackhi_epi8(r, gr);
+  const __m256i baLow = _mm256_unpacklo_epi8(b, a);
+  const __m256i baHigh = _mm256_unpackhi_epi8(b, a);
+  const __m256i out[4] = {_mm256_unpacklo_epi16(rgLow, baLow),
+                          _mm256_unpackhi_epi16(rgLow, baLow),
+                          _mm256_unpacklo_epi16(rgHigh, baHigh),
+                          _mm256_unpackhi_epi16(rgHigh, baHigh)};
+  const __m256i alpha = _mm256_set1_epi32(-0x1000000);
+  for (int v = 0; v < 4; ++v) {
+    const __m256i pixel =
+        Opaque ? out[v] : _mm256_blendv_epi8(out[v], p[v], alpha);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(output + 32 * v), pixel);
+  }
+}
+
+template <bool Opaque>
+void gridFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
+                     const RunLook *look) {
+  const GridFalseColour g = gridFalseColourFor(look);
+  const ByteBandColours colours = byteBandColoursOf(look);
+  int64_t i = 0;
+  for (; look->hundredthsFit && i + 32 <= count; i += 32) {
+    __m256i near[4];
+    gridGroup<Opaque>(source + 4 * i, output + 4 * i, g, near);
+    const __m256i any = _mm256_or_si256(_mm256_or_si256(near[0], near[1]),
+                                        _mm256_or_si256(near[2], near[3]));
+    if (!_mm256_testz_si256(any, any)) {
+      for (int v = 0; v < 4; ++v) {
+        if (!_mm256_testz_si256(near[v], near[v])) {
+          const int64_t at = 4 * (i + 8 * v);
+          storeVector(output + at, falseColourVector<kNoBars, Opaque>(
+                                       loadWords(source + at), colours));
+        }
+      }
+    }
+  }
+  falseColourBytes<kNoBars, Opaque>(source + 4 * i, output + 4 * i, count - i,
+                                    look);
+}
+
+void bytesFalseColourAvx2(const uint8_t *source, uint8_t *output, int64_t count,
+                          const RunLook *look) {
+  if (look->bar) {
+    bytesFalseColour(source, output, count, look);
+  } else if (look->opaque) {
+    gridFalseColour<true>(source, output, count, look);
+  } else {
+    gridFalseColour<false>(source, output, count, look);
+  }
+}
+
+} // namespace
+
+const KernelSet kAvx2Kernels = {
+    "AVX2",
+    {bytesByTable, bytesFalseColourAvx2, floatsAnalysed, floatsFalseColour}};
 
 #endif

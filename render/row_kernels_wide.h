@@ -19,6 +19,12 @@
 
 #include <string.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#elif defined(__aarch64__)
+#include <arm_neon.h>
+#endif
+
 namespace {
 
 typedef float Floats __attribute__((vector_size(VANTOREL_WIDE_BYTES)));
@@ -199,9 +205,81 @@ void computedBytesFor(const uint8_t *source, uint8_t *output, int64_t count,
   }
 }
 
+#if defined(__x86_64__)
+// Four 16-bit values as one 64-bit lane, the first lowest.
+inline uint64_t fourHalves(const uint16_t v[4]) {
+  return v[0] | (uint64_t)v[1] << 16 | (uint64_t)v[2] << 32 |
+         (uint64_t)v[3] << 48;
+}
+#endif
+
+// Every byte b of the vector as (floor(b * slope / 256) + offset) / 256,
+// rounded down, with the slope and offset of the byte's place in its
+// pixel (RunLook::channelFitted): `slopes` and `offsets` hold 16-bit lanes
+// for R, G, B and A. Slope 65535 and offset 1 give the byte itself; slope
+// 0 and offset 65535 give 255.
+inline Words fittedBytes(Words pixels, const uint16_t slopes[4],
+                         const uint16_t offsets[4]) {
+#if defined(__AVX2__)
+  const __m256i v = (__m256i)pixels, zero = _mm256_setzero_si256();
+  const __m256i a = _mm256_set1_epi64x((long long)fourHalves(slopes));
+  const __m256i b = _mm256_set1_epi64x((long long)fourHalves(offsets));
+  // Each byte in the high half of a 16-bit lane is b * 256.
+  const __m256i low = _mm256_srli_epi16(
+      _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_unpacklo_epi8(zero, v), a), b),
+      8);
+  const __m256i high = _mm256_srli_epi16(
+      _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_unpackhi_epi8(zero, v), a), b),
+      8);
+  return (Words)_mm256_packus_epi16(low, high);
+#elif defined(__SSE2__)
+  const __m128i v = (__m128i)pixels, zero = _mm_setzero_si128();
+  const __m128i a = _mm_set1_epi64x((long long)fourHalves(slopes));
+  const __m128i b = _mm_set1_epi64x((long long)fourHalves(offsets));
+  const __m128i low = _mm_srli_epi16(
+      _mm_add_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(zero, v), a), b), 8);
+  const __m128i high = _mm_srli_epi16(
+      _mm_add_epi16(_mm_mulhi_epu16(_mm_unpackhi_epi8(zero, v), a), b), 8);
+  return (Words)_mm_packus_epi16(low, high);
+#else
+  const uint8x16_t v = (uint8x16_t)pixels;
+  const uint16x8_t low = vmovl_u8(vget_low_u8(v)), high = vmovl_high_u8(v);
+  const uint16x4_t a = vld1_u16(slopes);
+  const uint16x8_t a8 = vcombine_u16(a, a);
+  const uint16x4_t b4 = vld1_u16(offsets);
+  const uint16x8_t b = vcombine_u16(b4, b4);
+  const uint16x8_t lowScaled =
+      vcombine_u16(vshrn_n_u32(vmull_u16(vget_low_u16(low), a), 8),
+                   vshrn_n_u32(vmull_high_u16(low, a8), 8));
+  const uint16x8_t highScaled =
+      vcombine_u16(vshrn_n_u32(vmull_u16(vget_low_u16(high), a), 8),
+                   vshrn_n_u32(vmull_high_u16(high, a8), 8));
+  return (Words)vcombine_u8(vshrn_n_u16(vaddq_u16(lowScaled, b), 8),
+                            vshrn_n_u16(vaddq_u16(highScaled, b), 8));
+#endif
+}
+
+// The channel table by its fitted formula; alpha passes (slope 65535,
+// offset 1) or becomes 255 (slope 0, offset 65535) through the same.
+void fittedChannelBytes(const uint8_t *source, uint8_t *output, int64_t count,
+                        const RunLook *look) {
+  const uint16_t s = look->channelSlope, o = look->channelOffset;
+  const bool opaque = look->opaque;
+  const uint16_t slopes[4] = {s, s, s, (uint16_t)(opaque ? 0 : 65535)};
+  const uint16_t offsets[4] = {o, o, o, (uint16_t)(opaque ? 65535 : 1)};
+  int64_t i = 0;
+  for (; i + kLanes <= count; i += kLanes) {
+    storeVector(output + 4 * i,
+                fittedBytes(loadWords(source + 4 * i), slopes, offsets));
+  }
+  portableBytesByTable(source + 4 * i, output + 4 * i, count - i, look);
+}
+
 void bytesByTable(const uint8_t *source, uint8_t *output, int64_t count,
                   const RunLook *look) {
-  if (!look->channelComputable) {
+  if (look->channelFitted) {
+    fittedChannelBytes(source, output, count, look);
+  } else if (!look->channelComputable) {
     portableBytesByTable(source, output, count, look);
   } else if (look->legalize) {
     computedBytesFor<true>(source, output, count, look);
@@ -213,28 +291,43 @@ void bytesByTable(const uint8_t *source, uint8_t *output, int64_t count,
 // One 8-bit pixel a lane: the luma from the three loaded channels, its
 // band colour or stored grey (after the bars), and the alpha. Without a
 // clamp a lane's grey may hold any value where a band colour replaces it.
+struct ByteBandColours {
+  Words colours[kFalseColourBands];
+  Floats factor;
+};
+
+inline ByteBandColours byteBandColoursOf(const RunLook *look) {
+  ByteBandColours c;
+  for (int band = 0; band < kFalseColourBands; ++band) {
+    c.colours[band] = (Words)intsOf((int32_t)look->bandBytes[band]);
+  }
+  c.factor = floatsOf(look->barFactor);
+  return c;
+}
+
+template <ByteBars Bars, bool Opaque>
+inline Words falseColourVector(Words p, const ByteBandColours &c) {
+  const Floats luma = lumaOfBytes(p);
+  Words byte;
+  if (Bars == kBarsClamped) {
+    byte = (Words)storedBytes(luma * c.factor);
+  } else {
+    const Floats shown = Bars == kBarsWithin ? luma * c.factor : luma;
+    byte = (Words) __builtin_convertvector(shown * 255.0f, Ints);
+  }
+  const Words grey = byte | byte << 8 | byte << 16;
+  const Words alpha = Opaque ? (Words)intsOf(-0x1000000) : p & 0xff000000u;
+  return throughBands(luma, grey, c.colours) | alpha;
+}
+
 template <ByteBars Bars, bool Opaque>
 void falseColourBytes(const uint8_t *source, uint8_t *output, int64_t count,
                       const RunLook *look) {
-  Words colours[kFalseColourBands];
-  for (int band = 0; band < kFalseColourBands; ++band) {
-    colours[band] = (Words)intsOf((int32_t)look->bandBytes[band]);
-  }
-  const Floats factor = floatsOf(look->barFactor);
+  const ByteBandColours c = byteBandColoursOf(look);
   int64_t i = 0;
   for (; i + kLanes <= count; i += kLanes) {
-    const Words p = loadWords(source + 4 * i);
-    const Floats luma = lumaOfBytes(p);
-    Words byte;
-    if (Bars == kBarsClamped) {
-      byte = (Words)storedBytes(luma * factor);
-    } else {
-      const Floats shown = Bars == kBarsWithin ? luma * factor : luma;
-      byte = (Words) __builtin_convertvector(shown * 255.0f, Ints);
-    }
-    const Words grey = byte | byte << 8 | byte << 16;
-    const Words alpha = Opaque ? (Words)intsOf(-0x1000000) : p & 0xff000000u;
-    storeVector(output + 4 * i, throughBands(luma, grey, colours) | alpha);
+    storeVector(output + 4 * i,
+                falseColourVector<Bars, Opaque>(loadWords(source + 4 * i), c));
   }
   portableKernels().bytesFalseColour(source + 4 * i, output + 4 * i, count - i,
                                      look);

@@ -106,6 +106,7 @@ static void fillChannelTable(RunLook *look, const FrameContext *frame,
     look->channelComputable =
         look->channelComputable && look->channel[b] == computedChannel(b, look);
   }
+  fitChannelFormula(look);
 }
 
 static void fillLook(RunLook *look, const FrameContext *frame,
@@ -123,7 +124,7 @@ static void fillLook(RunLook *look, const FrameContext *frame,
       !frame->floatPixels && barRow && look->opaque && look->barFactor == 0.0f;
   look->luma = luma;
   look->legalize = legalize;
-  look->channelComputable = false;
+  look->channelComputable = look->channelFitted = false;
   if (channelTable) {
     fillChannelTable(look, frame, analysed);
   }

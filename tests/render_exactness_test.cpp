@@ -486,6 +486,42 @@ TEST_F(RenderExactnessTest, EveryRoundingMode) {
   }
 }
 
+// Every byte value in each channel through the 8-bit channel table: plain
+// and legalized, in picture rows and in bar rows, at bar factors where the
+// table is a rounded-down line (which some kernels form by a fitted
+// multiply instead of looking up) and where it clamps or is not a line.
+TEST_F(RenderExactnessTest, EveryByteThroughTheChannelTable) {
+  const OfxRectI bounds{0, 0, 256, 256};
+  const auto bytes = [](Image &image) {
+    for (int y = 0; y < 256; ++y) {
+      for (int x = 0; x < 256; ++x) {
+        std::uint8_t *p = image.byteAt(x, y);
+        p[0] = static_cast<std::uint8_t>(x);
+        p[1] = static_cast<std::uint8_t>(255 - x + y);
+        p[2] = static_cast<std::uint8_t>(x * 7 + y);
+        p[3] = static_cast<std::uint8_t>(x ^ y);
+      }
+    }
+  };
+  const double opacities[] = {0.0,   0.25, 0.37, 0.5,  0.63, 0.75,   0.9,
+                              0.985, 0.99, 1.0,  -0.6, 1.5,  1e-300, kNaN};
+  for (double legalize : {0.0, 1.0}) {
+    for (double opacity : opacities) {
+      FrameCase c;
+      c.source = byteSpec(bounds);
+      c.output = c.source;
+      c.window = bounds;
+      c.params = {{"LegalizeLevels", legalize},
+                  {"Crop239", 1},
+                  {"CropOpacity", opacity}};
+      c.fill = bytes;
+      if (!agree(c)) {
+        return;
+      }
+    }
+  }
+}
+
 // Every 8-bit RGB triple through false colour, once in rows without bars
 // and once in bar rows: a 4096 x 4096 frame holds each triple once. The
 // portable kernel does the stages' own arithmetic per pixel; this is for the
