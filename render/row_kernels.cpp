@@ -249,6 +249,15 @@ void fillBandBuckets(RunLook *look) {
                           s.pinkFrom,           nextAbove(s.pinkTo),
                           nextAbove(s.redAbove)};
   const int count = sizeof limits / sizeof limits[0];
+  static_assert(count == kBandClasses - 1, "one class more than limits");
+  look->classesAscend = true;
+  look->classBand[0] = (int8_t)falseColourBand(-INFINITY);
+  for (int c = 0; c < count; ++c) {
+    look->classLimit[c] = limits[c];
+    look->classBand[c + 1] = (int8_t)falseColourBand(limits[c]);
+    look->classesAscend =
+        look->classesAscend && (c == 0 || limits[c - 1] < limits[c]);
+  }
   look->bucketsFit = true;
   int limit = 0;
   int band = falseColourBand(0.0f);

@@ -14,6 +14,9 @@ typedef struct LumaTerms {
   float red[256], green[256], blue[256];
 } LumaTerms;
 
+// The false-colour scale's band limits, and the classes between them.
+enum { kBandClasses = 8 };
+
 // Everything about a run besides its pixels, for rows with or without
 // bars, taken once a frame from the stages themselves.
 typedef struct RunLook {
@@ -65,6 +68,13 @@ typedef struct RunLook {
   bool hundredthsFit;
   int8_t gridClassBase[16], gridClassStep[16];
   uint8_t gridClassBytes[3][16], gridClassGrey[16];
+  // The bands as classes along the luma, for kernels that count the limits
+  // a luma reaches: class c holds lumas from classLimit[c - 1] (inclusive)
+  // to classLimit[c], and its band is classBand[c]. classesAscend is false
+  // when the limits are not in ascending order.
+  bool classesAscend;
+  float classLimit[kBandClasses - 1];
+  int8_t classBand[kBandClasses];
   // float pixels (alpha unused):
   WorkPixel bandColours[kFalseColourBands];
   WorkPixel white;
@@ -126,6 +136,13 @@ typedef struct KernelSet {
 // AVX-512 (F, BW and VBMI), with AVX2, and the x86-64 baseline (SSE2);
 // aarch64 (NEON).
 extern const KernelSet kAvx512Kernels, kAvx2Kernels, kSse2Kernels, kNeonKernels;
+
+// The AVX2 float kernels, which the AVX-512 set shares: they measured
+// faster than 512-bit ones (every processor with AVX-512 has AVX2).
+void avx2FloatsAnalysed(const uint8_t *source, uint8_t *output, int64_t count,
+                        const RunLook *look, bool legalize);
+int64_t avx2FloatsFalseColour(const uint8_t *source, uint8_t *output,
+                              int64_t count, const RunLook *look);
 
 // The fastest set this machine runs, chosen once when the module loads.
 const KernelSet *chosenKernelSet(void);

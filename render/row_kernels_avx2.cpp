@@ -165,6 +165,16 @@ void bytesFalseColourAvx2(const uint8_t *source, uint8_t *output, int64_t count,
 
 } // namespace
 
+void avx2FloatsAnalysed(const uint8_t *source, uint8_t *output, int64_t count,
+                        const RunLook *look, bool legalize) {
+  floatsAnalysed(source, output, count, look, legalize);
+}
+
+int64_t avx2FloatsFalseColour(const uint8_t *source, uint8_t *output,
+                              int64_t count, const RunLook *look) {
+  return floatsFalseColour(source, output, count, look);
+}
+
 const KernelSet kAvx2Kernels = {
     "AVX2",
     {bytesByTable, bytesFalseColourAvx2, floatsAnalysed, floatsFalseColour}};

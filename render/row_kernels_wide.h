@@ -70,22 +70,13 @@ template <typename V> inline V pick(Ints mask, V a, V b) {
 }
 
 inline bool anyLane(Ints mask) {
-  uint64_t words[kLanes / 2];
-  memcpy(words, &mask, sizeof words);
-  uint64_t any = 0;
-  for (int i = 0; i < kLanes / 2; ++i) {
-    any |= words[i];
-  }
-  return any != 0;
-}
-
-// Float pixels are RGBA in four lanes; alpha is the last.
-inline Ints alphaLanes(void) {
-  Ints out;
-  for (int i = 0; i < kLanes; ++i) {
-    out[i] = i % 4 == 3 ? -1 : 0;
-  }
-  return out;
+#if defined(__AVX2__)
+  return !_mm256_testz_si256((__m256i)mask, (__m256i)mask);
+#elif defined(__SSE2__)
+  return _mm_movemask_epi8((__m128i)mask) != 0;
+#else
+  return vmaxvq_u32((uint32x4_t)mask) != 0;
+#endif
 }
 
 // The false-colour scale over a vector of lumas: `grey` where the luma is
@@ -362,7 +353,12 @@ void bytesFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
 
 // Alpha passes, or becomes 1; no arithmetic touches it.
 template <bool Opaque> inline Floats withAlpha(Floats rgb, Floats source) {
-  return pick(alphaLanes(), Opaque ? floatsOf(1.0f) : source, rgb);
+  const Floats alpha = Opaque ? floatsOf(1.0f) : source;
+#if VANTOREL_WIDE_BYTES == 32
+  return __builtin_shufflevector(rgb, alpha, 0, 1, 2, 11, 4, 5, 6, 15);
+#else
+  return __builtin_shufflevector(rgb, alpha, 0, 1, 2, 7);
+#endif
 }
 
 template <bool Legalize, bool Bar, bool Opaque>
@@ -404,56 +400,140 @@ void floatsAnalysed(const uint8_t *source, uint8_t *output, int64_t count,
 }
 
 // Four vectors of float pixels (kLanes pixels) and their channels, one
-// pixel a lane, in pixel order.
+// pixel a lane. Within each 128-bit part the four vectors are transposed
+// (so the lanes hold the pixels in an order of their own, the same for
+// every channel), which takes in-lane shuffles only; pixelsFrom undoes it.
 struct Channels {
-  Floats r, g, b;
+  Floats r, g, b, a;
 };
 
 inline Channels channelsOf(const Floats v[4]) {
 #if VANTOREL_WIDE_BYTES == 32
-  const Floats rg01 =
-      __builtin_shufflevector(v[0], v[1], 0, 4, 8, 12, 1, 5, 9, 13);
-  const Floats rg23 =
-      __builtin_shufflevector(v[2], v[3], 0, 4, 8, 12, 1, 5, 9, 13);
-  const Floats b01 =
-      __builtin_shufflevector(v[0], v[1], 2, 6, 10, 14, 3, 7, 11, 15);
-  const Floats b23 =
-      __builtin_shufflevector(v[2], v[3], 2, 6, 10, 14, 3, 7, 11, 15);
+  const Floats t0 =
+      __builtin_shufflevector(v[0], v[1], 0, 8, 1, 9, 4, 12, 5, 13);
+  const Floats t1 =
+      __builtin_shufflevector(v[0], v[1], 2, 10, 3, 11, 6, 14, 7, 15);
+  const Floats t2 =
+      __builtin_shufflevector(v[2], v[3], 0, 8, 1, 9, 4, 12, 5, 13);
+  const Floats t3 =
+      __builtin_shufflevector(v[2], v[3], 2, 10, 3, 11, 6, 14, 7, 15);
   const Channels c = {
-      __builtin_shufflevector(rg01, rg23, 0, 1, 2, 3, 8, 9, 10, 11),
-      __builtin_shufflevector(rg01, rg23, 4, 5, 6, 7, 12, 13, 14, 15),
-      __builtin_shufflevector(b01, b23, 0, 1, 2, 3, 8, 9, 10, 11)};
+      __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13),
+      __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15),
+      __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13),
+      __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15)};
 #else
-  const Floats rg01 = __builtin_shufflevector(v[0], v[1], 0, 4, 1, 5);
-  const Floats rg23 = __builtin_shufflevector(v[2], v[3], 0, 4, 1, 5);
-  const Floats b01 = __builtin_shufflevector(v[0], v[1], 2, 6, 3, 7);
-  const Floats b23 = __builtin_shufflevector(v[2], v[3], 2, 6, 3, 7);
-  const Channels c = {__builtin_shufflevector(rg01, rg23, 0, 1, 4, 5),
-                      __builtin_shufflevector(rg01, rg23, 2, 3, 6, 7),
-                      __builtin_shufflevector(b01, b23, 0, 1, 4, 5)};
+  const Floats t0 = __builtin_shufflevector(v[0], v[1], 0, 4, 1, 5);
+  const Floats t1 = __builtin_shufflevector(v[0], v[1], 2, 6, 3, 7);
+  const Floats t2 = __builtin_shufflevector(v[2], v[3], 0, 4, 1, 5);
+  const Floats t3 = __builtin_shufflevector(v[2], v[3], 2, 6, 3, 7);
+  const Channels c = {__builtin_shufflevector(t0, t2, 0, 1, 4, 5),
+                      __builtin_shufflevector(t0, t2, 2, 3, 6, 7),
+                      __builtin_shufflevector(t1, t3, 0, 1, 4, 5),
+                      __builtin_shufflevector(t1, t3, 2, 3, 6, 7)};
 #endif
   return c;
 }
 
-// Back to four vectors of pixels; each alpha lane holds the pixel's blue.
+// Back to four vectors of pixels.
 inline void pixelsFrom(Channels c, Floats v[4]) {
 #if VANTOREL_WIDE_BYTES == 32
-  const Floats rgLow =
-      __builtin_shufflevector(c.r, c.g, 0, 8, 1, 9, 2, 10, 3, 11);
-  const Floats rgHigh =
-      __builtin_shufflevector(c.r, c.g, 4, 12, 5, 13, 6, 14, 7, 15);
-  v[0] = __builtin_shufflevector(rgLow, c.b, 0, 1, 8, 8, 2, 3, 9, 9);
-  v[1] = __builtin_shufflevector(rgLow, c.b, 4, 5, 10, 10, 6, 7, 11, 11);
-  v[2] = __builtin_shufflevector(rgHigh, c.b, 0, 1, 12, 12, 2, 3, 13, 13);
-  v[3] = __builtin_shufflevector(rgHigh, c.b, 4, 5, 14, 14, 6, 7, 15, 15);
+  const Floats t0 = __builtin_shufflevector(c.r, c.g, 0, 1, 8, 9, 4, 5, 12, 13);
+  const Floats t2 =
+      __builtin_shufflevector(c.r, c.g, 2, 3, 10, 11, 6, 7, 14, 15);
+  const Floats t1 = __builtin_shufflevector(c.b, c.a, 0, 1, 8, 9, 4, 5, 12, 13);
+  const Floats t3 =
+      __builtin_shufflevector(c.b, c.a, 2, 3, 10, 11, 6, 7, 14, 15);
+  v[0] = __builtin_shufflevector(t0, t1, 0, 2, 8, 10, 4, 6, 12, 14);
+  v[1] = __builtin_shufflevector(t0, t1, 1, 3, 9, 11, 5, 7, 13, 15);
+  v[2] = __builtin_shufflevector(t2, t3, 0, 2, 8, 10, 4, 6, 12, 14);
+  v[3] = __builtin_shufflevector(t2, t3, 1, 3, 9, 11, 5, 7, 13, 15);
 #else
-  const Floats rgLow = __builtin_shufflevector(c.r, c.g, 0, 4, 1, 5);
-  const Floats rgHigh = __builtin_shufflevector(c.r, c.g, 2, 6, 3, 7);
-  v[0] = __builtin_shufflevector(rgLow, c.b, 0, 1, 4, 4);
-  v[1] = __builtin_shufflevector(rgLow, c.b, 2, 3, 5, 5);
-  v[2] = __builtin_shufflevector(rgHigh, c.b, 0, 1, 6, 6);
-  v[3] = __builtin_shufflevector(rgHigh, c.b, 2, 3, 7, 7);
+  const Floats t0 = __builtin_shufflevector(c.r, c.g, 0, 1, 4, 5);
+  const Floats t2 = __builtin_shufflevector(c.r, c.g, 2, 3, 6, 7);
+  const Floats t1 = __builtin_shufflevector(c.b, c.a, 0, 1, 4, 5);
+  const Floats t3 = __builtin_shufflevector(c.b, c.a, 2, 3, 6, 7);
+  v[0] = __builtin_shufflevector(t0, t1, 0, 2, 4, 6);
+  v[1] = __builtin_shufflevector(t0, t1, 1, 3, 5, 7);
+  v[2] = __builtin_shufflevector(t2, t3, 0, 2, 4, 6);
+  v[3] = __builtin_shufflevector(t2, t3, 1, 3, 5, 7);
 #endif
+}
+
+// The band colours of each lane's luma, channel by channel, with `grey`
+// where the luma is in no band. With AVX2, a lane counts the class limits
+// its luma reaches and looks its class up in a vector of 8; otherwise each
+// band is picked in the order throughBands picks them.
+struct FloatBands {
+#if defined(__AVX2__)
+  Floats limits[kBandClasses - 1];
+  // Entry (8 - class) % 8: where a lane's count of limits reached (as a
+  // sum of -1s) lands when its low three bits index 8 lanes.
+  Floats byClass[3];
+  Ints greyByClass;
+#else
+  Floats red[kFalseColourBands], green[kFalseColourBands],
+      blue[kFalseColourBands];
+#endif
+};
+
+inline FloatBands floatBandsOf(const RunLook *look) {
+  FloatBands b;
+#if defined(__AVX2__)
+  for (int c = 0; c < kBandClasses - 1; ++c) {
+    b.limits[c] = floatsOf(look->classLimit[c]);
+  }
+  for (int c = 0; c < kBandClasses; ++c) {
+    const int lane = (kBandClasses - c) % kBandClasses,
+              band = look->classBand[c];
+    const WorkPixel colour = look->bandColours[band == kGreyBand ? 0 : band];
+    b.byClass[0][lane] = band == kGreyBand ? 0.0f : colour.r;
+    b.byClass[1][lane] = band == kGreyBand ? 0.0f : colour.g;
+    b.byClass[2][lane] = band == kGreyBand ? 0.0f : colour.b;
+    b.greyByClass[lane] = band == kGreyBand ? -1 : 0;
+  }
+#else
+  for (int band = 0; band < kFalseColourBands; ++band) {
+    b.red[band] = floatsOf(look->bandColours[band].r);
+    b.green[band] = floatsOf(look->bandColours[band].g);
+    b.blue[band] = floatsOf(look->bandColours[band].b);
+  }
+#endif
+  return b;
+}
+
+inline bool floatBandsFit(const RunLook *look) {
+#if defined(__AVX2__)
+  return look->classesAscend;
+#else
+  (void)look;
+  return true;
+#endif
+}
+
+// Where the band colours move bits only (no arithmetic), -0, NaN payloads
+// and all, as the stages' own picks do.
+inline Channels bandChannels(Floats luma, Floats grey, const FloatBands &b) {
+#if defined(__AVX2__)
+  Ints reached = intsOf(0);
+  for (int c = 0; c < kBandClasses - 1; ++c) {
+    reached += (Ints)(luma >= b.limits[c]);
+  }
+  const __m256 greyLanes = (__m256)__builtin_shuffle(b.greyByClass, reached);
+  const Channels out = {
+      (Floats)_mm256_blendv_ps((__m256)__builtin_shuffle(b.byClass[0], reached),
+                               (__m256)grey, greyLanes),
+      (Floats)_mm256_blendv_ps((__m256)__builtin_shuffle(b.byClass[1], reached),
+                               (__m256)grey, greyLanes),
+      (Floats)_mm256_blendv_ps((__m256)__builtin_shuffle(b.byClass[2], reached),
+                               (__m256)grey, greyLanes),
+      grey};
+#else
+  const Channels out = {throughBands(luma, grey, b.red),
+                        throughBands(luma, grey, b.green),
+                        throughBands(luma, grey, b.blue), grey};
+#endif
+  return out;
 }
 
 // kLanes pixels at a time, read as four vectors and taken apart into
@@ -464,16 +544,11 @@ inline void pixelsFrom(Channels c, Floats v[4]) {
 template <bool Bar, bool Opaque>
 int64_t falseColourFloats(const uint8_t *source, uint8_t *output, int64_t count,
                           const RunLook *look) {
-  Floats red[kFalseColourBands], green[kFalseColourBands],
-      blue[kFalseColourBands];
-  for (int band = 0; band < kFalseColourBands; ++band) {
-    red[band] = floatsOf(look->bandColours[band].r);
-    green[band] = floatsOf(look->bandColours[band].g);
-    blue[band] = floatsOf(look->bandColours[band].b);
-  }
+  const FloatBands bands = floatBandsOf(look);
   const Floats factor = floatsOf(look->barFactor);
+  const bool fits = floatBandsFit(look);
   int64_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
+  for (; fits && i + kLanes <= count; i += kLanes) {
     Floats p[4];
     for (int v = 0; v < 4; ++v) {
       p[v] = loadFloats(source + 16 * (i + kFloatPixels * v));
@@ -484,14 +559,12 @@ int64_t falseColourFloats(const uint8_t *source, uint8_t *output, int64_t count,
       return i;
     }
     const Floats grey = Bar ? luma * factor : luma;
-    const Channels out = {throughBands(luma, grey, red),
-                          throughBands(luma, grey, green),
-                          throughBands(luma, grey, blue)};
+    Channels out = bandChannels(luma, grey, bands);
+    out.a = Opaque ? floatsOf(1.0f) : c.a;
     Floats o[4];
     pixelsFrom(out, o);
     for (int v = 0; v < 4; ++v) {
-      storeVector(output + 16 * (i + kFloatPixels * v),
-                  withAlpha<Opaque>(o[v], p[v]));
+      storeVector(output + 16 * (i + kFloatPixels * v), o[v]);
     }
   }
   return i + portableKernels().floatsFalseColour(
