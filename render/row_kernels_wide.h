@@ -528,6 +528,30 @@ inline Channels bandChannels(Floats luma, Floats grey, const FloatBands &b) {
       (Floats)_mm256_blendv_ps((__m256)__builtin_shuffle(b.byClass[2], reached),
                                (__m256)grey, greyLanes),
       grey};
+#elif defined(__SSE2__)
+  // Without a blend instruction a pick costs three operations, so each
+  // band gets a mask of its own (a later band in throughBands' order
+  // overrides an earlier one) and a channel is their colours or'd together.
+  const FalseColourScale &s = kFalseColour;
+  const Ints purple = luma < s.purpleBelow;
+  const Ints blue = (luma < s.blueBelow) & ~purple;
+  const Ints below = purple | blue;
+  const Ints green = (luma >= s.greenFrom) & (luma <= s.greenTo) & ~below;
+  const Ints pink =
+      (luma >= s.pinkFrom) & (luma <= s.pinkTo) & ~(below | green);
+  const Ints red = (luma > s.redAbove) & ~(below | green | pink);
+  const Ints greyPart = (Ints)grey & ~(below | green | pink | red);
+  const Ints *masks[kFalseColourBands] = {&purple, &blue, &green, &pink, &red};
+  const Floats *colours[3] = {b.red, b.green, b.blue};
+  Floats channel[3];
+  for (int c = 0; c < 3; ++c) {
+    Ints v = greyPart;
+    for (int band = 0; band < kFalseColourBands; ++band) {
+      v |= *masks[band] & (Ints)colours[c][band];
+    }
+    channel[c] = (Floats)v;
+  }
+  const Channels out = {channel[0], channel[1], channel[2], grey};
 #else
   const Channels out = {throughBands(luma, grey, b.red),
                         throughBands(luma, grey, b.green),
