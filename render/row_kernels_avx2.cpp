@@ -22,14 +22,13 @@ namespace {
 // and every band edge is a whole hundredth, so both change only on the
 // grid (5100 = 255 * 20 = 100 * 51). The kernel forms the integer
 //   I = r * W_R + g * W_G + b * W_B,   W_c = round(weight_c * 20 * 2^16),
-// which lies within 16 units of 5100 L * 2^16 but for the float rounding
-// of L itself. Where I lies at least kGridMargin units from every grid
-// line, the grid step q = I >> 16 is the float luma's, and so are the
-// grey (q / 20) and the band (from q / 51, the luma's hundredths). Over
-// all 2^24 byte triples, every pixel whose colour differs from the stages'
-// has I within 15 units of a grid line (the every-triple test checks this
-// kernel). A group of pixels with any lane nearer than the margin goes
-// through the per-lane float kernel instead.
+// close to 5100 L * 2^16, and takes q = I >> 16 as the luma's grid step:
+// the grey is q / 20 and the band comes from q / 51, the luma's
+// hundredths. Only near a grid line can the float rounding of L (or of
+// the weights) put the luma on the other side: over all 2^24 byte
+// triples, every pixel this gets wrong has I within 15 units of a grid
+// line (the every-triple test checks the kernel). A vector with any lane
+// within kGridMargin units goes through the per-lane float kernel instead.
 enum { kGridShift = 16, kGridMargin = 16 };
 
 struct GridFalseColour {
