@@ -353,8 +353,8 @@ std::string machineLine() {
     const char *kind = c.type == "Data"          ? "d"
                        : c.type == "Instruction" ? "i"
                                                  : "";
-    caches += " L" + std::to_string(c.level) + kind + " " +
-              std::to_string(c.size / 1024) + " KiB";
+    caches += (caches.empty() ? ", L" : " L") + std::to_string(c.level) + kind +
+              " " + std::to_string(c.size / 1024) + " KiB";
   }
   char line[512];
   std::string sets;
@@ -364,7 +364,7 @@ std::string machineLine() {
   const std::string kernels = "the shipping dispatch picks the " +
                               kernelSets().shippingPicks +
                               " row kernels; timed: " + sets;
-  std::snprintf(line, sizeof line, "%s, %d cores at %.0f MHz,%s; %s; %s",
+  std::snprintf(line, sizeof line, "%s, %d cores at %.0f MHz%s; %s; %s",
                 model.c_str(), cpu.num_cpus, cpu.cycles_per_second / 1e6,
                 caches.c_str(), kernels.c_str(),
 #if defined(__clang__)
