@@ -79,9 +79,8 @@ inline __m256i gridSteps(__m256i pixels, const GridFalseColour &g,
 
 // 32 pixels from four vectors. The steps are packed to bytes (greys and
 // hundredths), classed and coloured a byte a lane, and unpacked again: the
-// unpacks undo the packs' lane order. Answers whether any lane was near a
-// grid line, which vectors in `near`.
-template <bool Opaque>
+// unpacks undo the packs' lane order. Alpha passes. The lanes near a grid
+// line are set in `near`, by vector.
 inline void gridGroup(const uint8_t *source, uint8_t *output,
                       const GridFalseColour &g, __m256i near[4]) {
   __m256i p[4], step[4];
@@ -120,13 +119,11 @@ inline void gridGroup(const uint8_t *source, uint8_t *output,
                           _mm256_unpackhi_epi16(rgHigh, baHigh)};
   const __m256i alpha = _mm256_set1_epi32(-0x1000000);
   for (int v = 0; v < 4; ++v) {
-    const __m256i pixel =
-        Opaque ? out[v] : _mm256_blendv_epi8(out[v], p[v], alpha);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(output + 32 * v), pixel);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(output + 32 * v),
+                        _mm256_blendv_epi8(out[v], p[v], alpha));
   }
 }
 
-template <bool Opaque>
 void gridFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
                      const RunLook *look) {
   const GridFalseColour g = gridFalseColourFor(look);
@@ -134,31 +131,31 @@ void gridFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
   int64_t i = 0;
   for (; look->hundredthsFit && i + 32 <= count; i += 32) {
     __m256i near[4];
-    gridGroup<Opaque>(source + 4 * i, output + 4 * i, g, near);
+    gridGroup(source + 4 * i, output + 4 * i, g, near);
     const __m256i any = _mm256_or_si256(_mm256_or_si256(near[0], near[1]),
                                         _mm256_or_si256(near[2], near[3]));
     if (!_mm256_testz_si256(any, any)) {
       for (int v = 0; v < 4; ++v) {
         if (!_mm256_testz_si256(near[v], near[v])) {
           const int64_t at = 4 * (i + 8 * v);
-          storeVector(output + at, falseColourVector<kNoBars, Opaque>(
+          storeVector(output + at, falseColourVector<kNoBars, false>(
                                        loadWords(source + at), colours));
         }
       }
     }
   }
-  falseColourBytes<kNoBars, Opaque>(source + 4 * i, output + 4 * i, count - i,
-                                    look);
+  falseColourBytes<kNoBars, false>(source + 4 * i, output + 4 * i, count - i,
+                                   look);
 }
 
+// Rows without bars keep their alpha; bar rows (whose grey is scaled) go
+// through the per-lane float kernel.
 void bytesFalseColourAvx2(const uint8_t *source, uint8_t *output, int64_t count,
                           const RunLook *look) {
-  if (look->bar) {
+  if (look->bar || look->opaque) {
     bytesFalseColour(source, output, count, look);
-  } else if (look->opaque) {
-    gridFalseColour<true>(source, output, count, look);
   } else {
-    gridFalseColour<false>(source, output, count, look);
+    gridFalseColour(source, output, count, look);
   }
 }
 
