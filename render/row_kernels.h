@@ -137,8 +137,11 @@ typedef struct KernelSet {
 // aarch64 (NEON).
 extern const KernelSet kAvx512Kernels, kAvx2Kernels, kSse2Kernels, kNeonKernels;
 
-// The AVX2 float kernels, which the AVX-512 set shares: they measured
-// faster than 512-bit ones (every processor with AVX-512 has AVX2).
+// AVX2 kernels the AVX-512 set shares where they measured faster than
+// 512-bit ones (every processor with AVX-512 has AVX2): the float kernels,
+// and the byte table where it has a fitted formula.
+void avx2BytesByTable(const uint8_t *source, uint8_t *output, int64_t count,
+                      const RunLook *look);
 void avx2FloatsAnalysed(const uint8_t *source, uint8_t *output, int64_t count,
                         const RunLook *look, bool legalize);
 int64_t avx2FloatsFalseColour(const uint8_t *source, uint8_t *output,

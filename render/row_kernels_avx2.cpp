@@ -161,6 +161,11 @@ void bytesFalseColourAvx2(const uint8_t *source, uint8_t *output, int64_t count,
 
 } // namespace
 
+void avx2BytesByTable(const uint8_t *source, uint8_t *output, int64_t count,
+                      const RunLook *look) {
+  bytesByTable(source, output, count, look);
+}
+
 void avx2FloatsAnalysed(const uint8_t *source, uint8_t *output, int64_t count,
                         const RunLook *look, bool legalize) {
   floatsAnalysed(source, output, count, look, legalize);

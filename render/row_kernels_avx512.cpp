@@ -77,8 +77,14 @@ template <bool Opaque> struct ByTable {
   }
 };
 
+// A table with a fitted formula goes to the AVX2 kernel, which forms it
+// with 16-bit multiplies and measured faster than the permutes.
 AVX512 static void bytesByTable(const uint8_t *source, uint8_t *output,
                                 int64_t count, const RunLook *look) {
+  if (look->channelFitted) {
+    avx2BytesByTable(source, output, count, look);
+    return;
+  }
   ByteTable c;
   for (int i = 0; i < 4; ++i) {
     c.table[i] = _mm512_loadu_si512(look->channel + 64 * i);

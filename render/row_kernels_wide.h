@@ -519,15 +519,17 @@ inline Channels bandChannels(Floats luma, Floats grey, const FloatBands &b) {
   for (int c = 0; c < kBandClasses - 1; ++c) {
     reached += (Ints)(luma >= b.limits[c]);
   }
-  const __m256 greyLanes = (__m256)__builtin_shuffle(b.greyByClass, reached);
-  const Channels out = {
-      (Floats)_mm256_blendv_ps((__m256)__builtin_shuffle(b.byClass[0], reached),
-                               (__m256)grey, greyLanes),
-      (Floats)_mm256_blendv_ps((__m256)__builtin_shuffle(b.byClass[1], reached),
-                               (__m256)grey, greyLanes),
-      (Floats)_mm256_blendv_ps((__m256)__builtin_shuffle(b.byClass[2], reached),
-                               (__m256)grey, greyLanes),
-      grey};
+  const __m256i index = (__m256i)reached;
+  const __m256 greyLanes = _mm256_castsi256_ps(
+      _mm256_permutevar8x32_epi32((__m256i)b.greyByClass, index));
+  Channels out;
+  Floats *channel[3] = {&out.r, &out.g, &out.b};
+  for (int c = 0; c < 3; ++c) {
+    *channel[c] = (Floats)_mm256_blendv_ps(
+        _mm256_permutevar8x32_ps((__m256)b.byClass[c], index), (__m256)grey,
+        greyLanes);
+  }
+  out.a = grey;
 #elif defined(__SSE2__)
   // Without a blend instruction a pick costs three operations, so each
   // band gets a mask of its own (a later band in throughBands' order
