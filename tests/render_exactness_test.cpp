@@ -289,6 +289,20 @@ FrameCase randomCase(unsigned seed, unsigned on,
   return c;
 }
 
+// A 256 x 256 8-bit frame holding every byte value in each channel, in
+// varied company: red is x, green y, blue x + y, alpha x ^ y.
+void fillEveryByteValue(Image &image) {
+  for (int y = 0; y < 256; ++y) {
+    for (int x = 0; x < 256; ++x) {
+      std::uint8_t *p = image.byteAt(x, y);
+      p[0] = static_cast<std::uint8_t>(x);
+      p[1] = static_cast<std::uint8_t>(y);
+      p[2] = static_cast<std::uint8_t>(x + y);
+      p[3] = static_cast<std::uint8_t>(x ^ y);
+    }
+  }
+}
+
 // ------------------------------------------------------------ the tests
 
 // A build under test and what to call it in failures.
@@ -450,17 +464,7 @@ TEST_F(RenderExactnessTest, EverythingOnAtLargerSizes) {
 // and random frames.
 TEST_F(RenderExactnessTest, EveryRoundingMode) {
   const OfxRectI bounds{0, 0, 256, 256};
-  const auto bytes = [](Image &image) {
-    for (int y = 0; y < 256; ++y) {
-      for (int x = 0; x < 256; ++x) {
-        std::uint8_t *p = image.byteAt(x, y);
-        p[0] = static_cast<std::uint8_t>(x);
-        p[1] = static_cast<std::uint8_t>(y);
-        p[2] = static_cast<std::uint8_t>(x + y);
-        p[3] = static_cast<std::uint8_t>(x ^ y);
-      }
-    }
-  };
+  const auto bytes = fillEveryByteValue;
   const int modes[] = {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO};
   for (int mode : modes) {
     ASSERT_EQ(std::fesetround(mode), 0);
@@ -492,17 +496,7 @@ TEST_F(RenderExactnessTest, EveryRoundingMode) {
 // multiply instead of looking up) and where it clamps or is not a line.
 TEST_F(RenderExactnessTest, EveryByteThroughTheChannelTable) {
   const OfxRectI bounds{0, 0, 256, 256};
-  const auto bytes = [](Image &image) {
-    for (int y = 0; y < 256; ++y) {
-      for (int x = 0; x < 256; ++x) {
-        std::uint8_t *p = image.byteAt(x, y);
-        p[0] = static_cast<std::uint8_t>(x);
-        p[1] = static_cast<std::uint8_t>(255 - x + y);
-        p[2] = static_cast<std::uint8_t>(x * 7 + y);
-        p[3] = static_cast<std::uint8_t>(x ^ y);
-      }
-    }
-  };
+  const auto bytes = fillEveryByteValue;
   const double opacities[] = {0.0,   0.25, 0.37, 0.5,  0.63, 0.75,   0.9,
                               0.985, 0.99, 1.0,  -0.6, 1.5,  1e-300, kNaN};
   for (double legalize : {0.0, 1.0}) {
