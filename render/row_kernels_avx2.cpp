@@ -32,7 +32,7 @@ namespace {
 enum { kGridShift = 16, kGridMargin = 16 };
 
 struct GridFalseColour {
-  __m256i weights[3];
+  __m256i digits[3]; // of the weights, by place, as signed bytes by channel
   __m256i classBase, classStep;        // by eighth of hundredths
   __m256i red, green, blue, greyLanes; // by class
 };
@@ -45,9 +45,17 @@ __m256i bothHalves(const void *bytes) {
 GridFalseColour gridFalseColourFor(const RunLook *look) {
   GridFalseColour g;
   const float weights[3] = {kLumaRed, kLumaGreen, kLumaBlue};
+  uint32_t digits[3] = {0, 0, 0};
   for (int c = 0; c < 3; ++c) {
-    g.weights[c] = _mm256_set1_epi32(
-        (int32_t)((double)weights[c] * (20 << kGridShift) + 0.5));
+    int32_t w = (int32_t)((double)weights[c] * (20 << kGridShift) + 0.5);
+    for (int place = 0; place < 3; ++place) {
+      const int32_t digit = ((w + 64) & 127) - 64;
+      digits[place] |= (uint32_t)(digit & 0xff) << (8 * c);
+      w = (w - digit) / 128;
+    }
+  }
+  for (int place = 0; place < 3; ++place) {
+    g.digits[place] = _mm256_set1_epi32((int32_t)digits[place]);
   }
   g.classBase = bothHalves(look->gridClassBase);
   g.classStep = bothHalves(look->gridClassStep);
@@ -58,39 +66,55 @@ GridFalseColour gridFalseColourFor(const RunLook *look) {
   return g;
 }
 
-// Each pixel's grid step, as a 32-bit lane; lanes within the margin of a
-// grid line are set in `near`.
-inline __m256i gridSteps(__m256i pixels, const GridFalseColour &g,
-                         __m256i *near) {
-  const __m256i byte = _mm256_set1_epi32(0xff);
-  const __m256i red = _mm256_and_si256(pixels, byte);
-  const __m256i green = _mm256_and_si256(_mm256_srli_epi32(pixels, 8), byte);
-  const __m256i blue = _mm256_and_si256(_mm256_srli_epi32(pixels, 16), byte);
-  const __m256i sum = _mm256_add_epi32(
-      _mm256_add_epi32(_mm256_mullo_epi32(red, g.weights[0]),
-                       _mm256_mullo_epi32(green, g.weights[1])),
-      _mm256_mullo_epi32(blue, g.weights[2]));
-  const __m256i offset =
-      _mm256_and_si256(_mm256_add_epi32(sum, _mm256_set1_epi32(kGridMargin)),
-                       _mm256_set1_epi32((1 << kGridShift) - 1));
-  *near = _mm256_cmpgt_epi32(_mm256_set1_epi32(2 * kGridMargin), offset);
-  return _mm256_srli_epi32(sum, kGridShift);
+// Each pixel's I, as a 32-bit lane. Each weight is written as three
+// digits in -64..63 (W = 128^2 d2 + 128 d1 + d0; the largest weight's top
+// digit is 57); a place's digits times the bytes go through one byte
+// multiply-add, whose pair sums stay within 16 bits (255 * 128), and the
+// places are summed with one 16-bit multiply-add each. The sum is the same
+// integer as the full products'.
+inline __m256i gridSums(__m256i pixels, const GridFalseColour &g) {
+  return _mm256_add_epi32(
+      _mm256_add_epi32(
+          _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, g.digits[2]),
+                            _mm256_set1_epi16(128 * 128)),
+          _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, g.digits[1]),
+                            _mm256_set1_epi16(128))),
+      _mm256_madd_epi16(_mm256_maddubs_epi16(pixels, g.digits[0]),
+                        _mm256_set1_epi16(1)));
+}
+
+// The lanes of two vectors of sums within the margin of a grid line, as
+// 16-bit lanes (those of `a` in the low halves): f = I mod 2^16 is near
+// when (f + margin) mod 2^16 < 2 * margin, compared as signed.
+inline __m256i nearGridLine(__m256i a, __m256i b) {
+  const __m256i fractions =
+      _mm256_blend_epi16(a, _mm256_slli_epi32(b, 16), 0xaa);
+  const __m256i shifted =
+      _mm256_add_epi16(fractions, _mm256_set1_epi16(kGridMargin - 0x8000));
+  return _mm256_cmpgt_epi16(_mm256_set1_epi16(2 * kGridMargin - 0x8000),
+                            shifted);
 }
 
 // 32 pixels from four vectors. The steps are packed to bytes (greys and
 // hundredths), classed and coloured a byte a lane, and unpacked again: the
 // unpacks undo the packs' lane order. Alpha passes. The lanes near a grid
-// line are set in `near`, by vector.
+// line are set in `near`, by pair of vectors.
 inline void gridGroup(const uint8_t *source, uint8_t *output,
-                      const GridFalseColour &g, __m256i near[4]) {
-  __m256i p[4], step[4];
+                      const GridFalseColour &g, __m256i near[2]) {
+  __m256i p[4], sum[4];
   for (int v = 0; v < 4; ++v) {
     p[v] =
         _mm256_loadu_si256(reinterpret_cast<const __m256i *>(source + 32 * v));
-    step[v] = gridSteps(p[v], g, &near[v]);
+    sum[v] = gridSums(p[v], g);
   }
-  const __m256i steps01 = _mm256_packs_epi32(step[0], step[1]);
-  const __m256i steps23 = _mm256_packs_epi32(step[2], step[3]);
+  near[0] = nearGridLine(sum[0], sum[1]);
+  near[1] = nearGridLine(sum[2], sum[3]);
+  const __m256i steps01 =
+      _mm256_packs_epi32(_mm256_srli_epi32(sum[0], kGridShift),
+                         _mm256_srli_epi32(sum[1], kGridShift));
+  const __m256i steps23 =
+      _mm256_packs_epi32(_mm256_srli_epi32(sum[2], kGridShift),
+                         _mm256_srli_epi32(sum[3], kGridShift));
   // q / 20 and q / 51 for q up to 5103, by multiplying.
   const __m256i by20 = _mm256_set1_epi16(3277), by51 = _mm256_set1_epi16(10281);
   const __m256i grey = _mm256_packus_epi16(_mm256_mulhi_epu16(steps01, by20),
@@ -130,13 +154,12 @@ void gridFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
   const ByteBandColours colours = byteBandColoursOf(look);
   int64_t i = 0;
   for (; look->hundredthsFit && i + 32 <= count; i += 32) {
-    __m256i near[4];
+    __m256i near[2];
     gridGroup(source + 4 * i, output + 4 * i, g, near);
-    const __m256i any = _mm256_or_si256(_mm256_or_si256(near[0], near[1]),
-                                        _mm256_or_si256(near[2], near[3]));
+    const __m256i any = _mm256_or_si256(near[0], near[1]);
     if (!_mm256_testz_si256(any, any)) {
       for (int v = 0; v < 4; ++v) {
-        if (!_mm256_testz_si256(near[v], near[v])) {
+        if (!_mm256_testz_si256(near[v / 2], near[v / 2])) {
           const int64_t at = 4 * (i + 8 * v);
           storeVector(output + at, falseColourVector<kNoBars, false>(
                                        loadWords(source + at), colours));
