@@ -332,7 +332,7 @@ double limitFor(const std::string &set, FrameSize size, Depth depth) {
   if (set == "AVX2") {
     return depth == Depth::Byte && size.width == 1920 ? 2.0 : 1.3;
   }
-  if (set == "SSE2") {
+  if (set == "SSE4.1") {
     return 3.0;
   }
   return NAN;

@@ -311,12 +311,14 @@ static const KernelSet *avx2KernelSet(void) {
   return __builtin_cpu_supports("avx2") ? &kAvx2Kernels : nullptr;
 }
 
-// Every x86-64 processor has SSE2.
-static const KernelSet *sse2KernelSet(void) { return &kSse2Kernels; }
+static const KernelSet *sse41KernelSet(void) {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("sse4.1") ? &kSse41Kernels : nullptr;
+}
 
 // Fastest first.
 static const KernelSet *(*const kKernelSets[])(void) = {
-    avx512KernelSet, avx2KernelSet, sse2KernelSet, portableKernelSet};
+    avx512KernelSet, avx2KernelSet, sse41KernelSet, portableKernelSet};
 
 #elif defined(__aarch64__)
 

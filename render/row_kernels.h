@@ -133,9 +133,10 @@ typedef struct KernelSet {
 } KernelSet;
 
 // The sets for each processor class, defined only where built: x86-64 with
-// AVX-512 (F, BW and VBMI), with AVX2, and the x86-64 baseline (SSE2);
-// aarch64 (NEON).
-extern const KernelSet kAvx512Kernels, kAvx2Kernels, kSse2Kernels, kNeonKernels;
+// AVX-512 (F, BW and VBMI), with AVX2, and with SSE4.1 (the x86-64
+// baseline: older processors take the portable kernels); aarch64 (NEON).
+extern const KernelSet kAvx512Kernels, kAvx2Kernels, kSse41Kernels,
+    kNeonKernels;
 
 // AVX2 kernels the AVX-512 set shares where they measured faster than
 // 512-bit ones (every processor with AVX-512 has AVX2): the float kernels,
