@@ -42,6 +42,7 @@ struct GridFalseColour {
   GridInts digits[3]; // of the weights, by place, as signed bytes by channel
   GridInts classBase, classStep;        // by eighth of hundredths
   GridInts red, green, blue, greyLanes; // by class
+  __m128i greyShift;                    // the bars' (RunLook::gridGreyShift)
 };
 
 // 16 bytes in every 128-bit part of a vector.
@@ -75,6 +76,7 @@ GridFalseColour gridFalseColourFor(const RunLook *look) {
   g.green = everyPart(look->gridClassBytes[1]);
   g.blue = everyPart(look->gridClassBytes[2]);
   g.greyLanes = everyPart(look->gridClassGrey);
+  g.greyShift = _mm_cvtsi32_si128(look->gridGreyShift);
   return g;
 }
 
@@ -107,8 +109,10 @@ inline GridInts nearGridLine(GridInts a, GridInts b) {
 
 // 4 kLanes pixels from four vectors. The steps are packed to bytes (greys and
 // hundredths), classed and coloured a byte a lane, and unpacked again: the
-// unpacks undo the packs' lane order. Alpha passes. The lanes near a grid
-// line are set in `near`, by pair of vectors.
+// unpacks undo the packs' lane order. In bar rows the grey is shifted.
+// Alpha passes or becomes 255. The lanes near a grid line are set in
+// `near`, by pair of vectors.
+template <ByteBars Bars, bool Opaque>
 inline void gridGroup(const uint8_t *source, uint8_t *output,
                       const GridFalseColour &g, GridInts near[2]) {
   GridInts p[4], sum[4];
@@ -127,8 +131,13 @@ inline void gridGroup(const uint8_t *source, uint8_t *output,
                         GRID(srli_epi32)(sum[3], kGridShift));
   // q / 20 and q / 51 for q up to 5103, by multiplying.
   const GridInts by20 = GRID(set1_epi16)(3277), by51 = GRID(set1_epi16)(10281);
-  const GridInts grey = GRID(packus_epi16)(GRID(mulhi_epu16)(steps01, by20),
-                                           GRID(mulhi_epu16)(steps23, by20));
+  GridInts greys01 = GRID(mulhi_epu16)(steps01, by20);
+  GridInts greys23 = GRID(mulhi_epu16)(steps23, by20);
+  if (Bars == kBarsWithin) {
+    greys01 = GRID(srl_epi16)(greys01, g.greyShift);
+    greys23 = GRID(srl_epi16)(greys23, g.greyShift);
+  }
+  const GridInts grey = GRID(packus_epi16)(greys01, greys23);
   const GridInts hundredths =
       GRID(packus_epi16)(GRID(srli_epi16)(GRID(mulhi_epu16)(steps01, by51), 3),
                          GRID(srli_epi16)(GRID(mulhi_epu16)(steps23, by51), 3));
@@ -155,41 +164,54 @@ inline void gridGroup(const uint8_t *source, uint8_t *output,
   for (int v = 0; v < 4; ++v) {
     GRID_SI(storeu)
     (reinterpret_cast<GridInts *>(output + kGridVector * v),
-     GRID(blendv_epi8)(out[v], p[v], alpha));
+     Opaque ? out[v] : GRID(blendv_epi8)(out[v], p[v], alpha));
   }
 }
 
+template <ByteBars Bars, bool Opaque>
 void gridFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
                      const RunLook *look) {
   const GridFalseColour g = gridFalseColourFor(look);
   const ByteBandColours colours = byteBandColoursOf(look);
   int64_t i = 0;
-  for (; look->hundredthsFit && i + 4 * kLanes <= count; i += 4 * kLanes) {
+  for (; i + 4 * kLanes <= count; i += 4 * kLanes) {
     GridInts near[2];
-    gridGroup(source + 4 * i, output + 4 * i, g, near);
+    gridGroup<Bars, Opaque>(source + 4 * i, output + 4 * i, g, near);
     const GridInts any = GRID_SI(or)(near[0], near[1]);
     if (!GRID_SI(testz)(any, any)) {
       for (int v = 0; v < 4; ++v) {
         if (!GRID_SI(testz)(near[v / 2], near[v / 2])) {
           const int64_t at = 4 * (i + kLanes * v);
-          storeVector(output + at, falseColourVector<kNoBars, false>(
+          storeVector(output + at, falseColourVector<Bars, Opaque>(
                                        loadWords(source + at), colours));
         }
       }
     }
   }
-  falseColourBytes<kNoBars, false>(source + 4 * i, output + 4 * i, count - i,
-                                   look);
+  falseColourBytes<Bars, Opaque>(source + 4 * i, output + 4 * i, count - i,
+                                 look);
 }
 
-// Rows without bars keep their alpha; bar rows (whose grey is scaled) go
-// through the per-lane float kernel.
+template <ByteBars Bars>
+void gridFalseColourBy(const uint8_t *source, uint8_t *output, int64_t count,
+                       const RunLook *look) {
+  if (look->opaque) {
+    gridFalseColour<Bars, true>(source, output, count, look);
+  } else {
+    gridFalseColour<Bars, false>(source, output, count, look);
+  }
+}
+
+// Runs whose bars scale the grey by a power of two take the grid; others
+// go through the per-lane float kernel.
 void gridBytesFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
                           const RunLook *look) {
-  if (look->bar || look->opaque) {
+  if (!look->hundredthsFit || look->gridGreyShift < 0) {
     bytesFalseColour(source, output, count, look);
+  } else if (look->bar) {
+    gridFalseColourBy<kBarsWithin>(source, output, count, look);
   } else {
-    gridFalseColour(source, output, count, look);
+    gridFalseColourBy<kNoBars>(source, output, count, look);
   }
 }
 

@@ -200,6 +200,15 @@ static int hundredthOf(float edge) {
   return (float)(h / 100.0) == edge ? h : -1;
 }
 
+static int8_t greyShiftOf(const RunLook *look) {
+  for (int k = 0; look->bar && k < 16; ++k) {
+    if (look->barFactor == 1.0f / (float)(1 << k)) {
+      return (int8_t)k;
+    }
+  }
+  return look->bar ? -1 : 0;
+}
+
 static void fillHundredthClasses(RunLook *look) {
   // Each edge as "hundredths >= edge", in ascending order.
   const FalseColourScale &s = kFalseColour;
@@ -207,6 +216,7 @@ static void fillHundredthClasses(RunLook *look) {
                           s.pinkFrom,    s.pinkTo,    s.redAbove};
   enum { kEdges = sizeof limits / sizeof limits[0] };
   int edges[kEdges];
+  look->gridGreyShift = greyShiftOf(look);
   look->hundredthsFit = true;
   for (int e = 0; e < kEdges; ++e) {
     edges[e] = hundredthOf(limits[e]);

@@ -68,6 +68,12 @@ typedef struct RunLook {
   bool hundredthsFit;
   int8_t gridClassBase[16], gridClassStep[16];
   uint8_t gridClassBytes[3][16], gridClassGrey[16];
+  // Such kernels find the stored grey from the luma's 255ths, which is
+  // right in bar rows only when the factor is 2^-k (k up to 15): then
+  // luma * factor * 255 rounds as luma * 255 does, scaled, and the grey
+  // is the plain one shifted right by k. gridGreyShift is k (0 outside bar
+  // rows), or -1 for any other factor.
+  int8_t gridGreyShift;
   // The bands as classes along the luma, for kernels that count the limits
   // a luma reaches: class c holds lumas from classLimit[c - 1] (inclusive)
   // to classLimit[c], and its band is classBand[c]. classesAscend is false

@@ -540,13 +540,16 @@ TEST_F(RenderExactnessTest, FalseColourOfEveryByteTriple) {
   // Without a crop no row has bars. With 2.39 rows 1191..2905 have none;
   // shifting the triples by 2048 rows puts each of them in a bar row once:
   // with a bar factor inside 0..1 and with one the store has to clamp, each
-  // with the alpha passed through and made opaque (opacity 0.99 and up).
+  // with the alpha passed through and made opaque (opacity 0.99 and up);
+  // and with factors 2^-1 and 2^-7 (opaque), whose greys some kernels
+  // shift instead of scaling.
   const struct {
     double crop;
     int rowShift;
     double opacity;
-  } renders[] = {{0, 0, 0.37},     {1, 0, 0.37},    {1, 2048, 0.37},
-                 {1, 2048, 0.995}, {1, 2048, -0.6}, {1, 2048, 1.5}};
+  } renders[] = {{0, 0, 0.37},     {1, 0, 0.37},         {1, 2048, 0.37},
+                 {1, 2048, 0.995}, {1, 2048, -0.6},      {1, 2048, 1.5},
+                 {1, 2048, 0.5},   {1, 2048, 1 - 0x1p-7}};
   std::vector<NamedBuild> vectorBuilds;
   for (const NamedBuild &b : builds) {
     if (b.name != "portable kernels") {
