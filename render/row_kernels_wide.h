@@ -64,9 +64,17 @@ inline Floats floatsOf(float v) {
   return (Floats)intsOf(bits);
 }
 
-// Lanes of a where `mask` is set, else of b; moves bits only.
+// Lanes of a where `mask` is set, else of b; moves bits only. Each lane of
+// the mask is all ones or all zeros (a comparison's result), so a byte
+// blend picks the same.
 template <typename V> inline V pick(Ints mask, V a, V b) {
+#if defined(__AVX2__)
+  return (V)_mm256_blendv_epi8((__m256i)b, (__m256i)a, (__m256i)mask);
+#elif defined(__SSE4_1__)
+  return (V)_mm_blendv_epi8((__m128i)b, (__m128i)a, (__m128i)mask);
+#else
   return (V)((mask & (Ints)a) | (~mask & (Ints)b));
+#endif
 }
 
 inline bool anyLane(Ints mask) {
@@ -530,30 +538,6 @@ inline Channels bandChannels(Floats luma, Floats grey, const FloatBands &b) {
         greyLanes);
   }
   out.a = grey;
-#elif defined(__SSE2__)
-  // Without a blend instruction a pick costs three operations, so each
-  // band gets a mask of its own (a later band in throughBands' order
-  // overrides an earlier one) and a channel is their colours or'd together.
-  const FalseColourScale &s = kFalseColour;
-  const Ints purple = luma < s.purpleBelow;
-  const Ints blue = (luma < s.blueBelow) & ~purple;
-  const Ints below = purple | blue;
-  const Ints green = (luma >= s.greenFrom) & (luma <= s.greenTo) & ~below;
-  const Ints pink =
-      (luma >= s.pinkFrom) & (luma <= s.pinkTo) & ~(below | green);
-  const Ints red = (luma > s.redAbove) & ~(below | green | pink);
-  const Ints greyPart = (Ints)grey & ~(below | green | pink | red);
-  const Ints *masks[kFalseColourBands] = {&purple, &blue, &green, &pink, &red};
-  const Floats *colours[3] = {b.red, b.green, b.blue};
-  Floats channel[3];
-  for (int c = 0; c < 3; ++c) {
-    Ints v = greyPart;
-    for (int band = 0; band < kFalseColourBands; ++band) {
-      v |= *masks[band] & (Ints)colours[c][band];
-    }
-    channel[c] = (Floats)v;
-  }
-  const Channels out = {channel[0], channel[1], channel[2], grey};
 #else
   const Channels out = {throughBands(luma, grey, b.red),
                         throughBands(luma, grey, b.green),
