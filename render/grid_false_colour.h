@@ -179,8 +179,11 @@ void gridFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
     gridGroup<Bars, Opaque>(source + 4 * i, output + 4 * i, g, near);
     const GridInts any = GRID_SI(or)(near[0], near[1]);
     if (!GRID_SI(testz)(any, any)) {
+      // A pair's first vector has its lanes in the low halves.
+      const GridInts halves[2] = {GRID(set1_epi32)(0xffff),
+                                  GRID(set1_epi32)(-0x10000)};
       for (int v = 0; v < 4; ++v) {
-        if (!GRID_SI(testz)(near[v / 2], near[v / 2])) {
+        if (!GRID_SI(testz)(near[v / 2], halves[v % 2])) {
           const int64_t at = 4 * (i + kLanes * v);
           storeVector(output + at, falseColourVector<Bars, Opaque>(
                                        loadWords(source + at), colours));
