@@ -113,12 +113,10 @@ inline GridInts nearGridLine(GridInts a, GridInts b) {
 // Alpha passes or becomes 255. The lanes near a grid line are set in
 // `near`, by pair of vectors.
 template <ByteBars Bars, bool Opaque>
-inline void gridGroup(const uint8_t *source, uint8_t *output,
+inline void gridGroup(const GridInts p[4], uint8_t *output,
                       const GridFalseColour &g, GridInts near[2]) {
-  GridInts p[4], sum[4];
+  GridInts sum[4];
   for (int v = 0; v < 4; ++v) {
-    p[v] = GRID_SI(loadu)(
-        reinterpret_cast<const GridInts *>(source + kGridVector * v));
     sum[v] = gridSums(p[v], g);
   }
   near[0] = nearGridLine(sum[0], sum[1]);
@@ -175,8 +173,15 @@ void gridFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
   const ByteBandColours colours = byteBandColoursOf(look);
   int64_t i = 0;
   for (; i + 4 * kLanes <= count; i += 4 * kLanes) {
-    GridInts near[2];
-    gridGroup<Bars, Opaque>(source + 4 * i, output + 4 * i, g, near);
+    // The lanes near a line are redone from these loaded pixels, not from
+    // the source, which the group's stores overwrite when the output is
+    // the source.
+    GridInts p[4], near[2];
+    for (int v = 0; v < 4; ++v) {
+      p[v] = GRID_SI(loadu)(
+          reinterpret_cast<const GridInts *>(source + 4 * i + kGridVector * v));
+    }
+    gridGroup<Bars, Opaque>(p, output + 4 * i, g, near);
     const GridInts any = GRID_SI(or)(near[0], near[1]);
     if (!GRID_SI(testz)(any, any)) {
       // A pair's first vector has its lanes in the low halves.
@@ -185,8 +190,8 @@ void gridFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
       for (int v = 0; v < 4; ++v) {
         if (!GRID_SI(testz)(near[v / 2], halves[v % 2])) {
           const int64_t at = 4 * (i + kLanes * v);
-          storeVector(output + at, falseColourVector<Bars, Opaque>(
-                                       loadWords(source + at), colours));
+          storeVector(output + at,
+                      falseColourVector<Bars, Opaque>((Words)p[v], colours));
         }
       }
     }
