@@ -266,7 +266,8 @@ void fillBandBuckets(RunLook *look) {
     look->classLimit[c] = limits[c];
     look->classBand[c + 1] = (int8_t)falseColourBand(limits[c]);
     look->classesAscend =
-        look->classesAscend && (c == 0 || limits[c - 1] < limits[c]);
+        look->classesAscend &&
+        (c == 0 ? limits[0] > 0.0f : limits[c - 1] < limits[c]);
   }
   look->bucketsFit = true;
   int limit = 0;

@@ -77,7 +77,7 @@ typedef struct RunLook {
   // The bands as classes along the luma, for kernels that count the limits
   // a luma reaches: class c holds lumas from classLimit[c - 1] (inclusive)
   // to classLimit[c], and its band is classBand[c]. classesAscend is false
-  // when the limits are not in ascending order.
+  // unless the limits are above zero and in ascending order.
   bool classesAscend;
   float classLimit[kBandClasses - 1];
   int8_t classBand[kBandClasses];

@@ -474,7 +474,7 @@ inline void pixelsFrom(Channels c, Floats v[4]) {
 // band is picked in the order throughBands picks them.
 struct FloatBands {
 #if defined(__AVX2__)
-  Floats limits[kBandClasses - 1];
+  Ints limitBits[kBandClasses - 1]; // of each limit, less one
   // Entry (8 - class) % 8: where a lane's count of limits reached (as a
   // sum of -1s) lands when its low three bits index 8 lanes.
   Floats byClass[3];
@@ -489,7 +489,9 @@ inline FloatBands floatBandsOf(const RunLook *look) {
   FloatBands b;
 #if defined(__AVX2__)
   for (int c = 0; c < kBandClasses - 1; ++c) {
-    b.limits[c] = floatsOf(look->classLimit[c]);
+    int32_t bits;
+    memcpy(&bits, &look->classLimit[c], sizeof bits);
+    b.limitBits[c] = intsOf(bits - 1);
   }
   for (int c = 0; c < kBandClasses; ++c) {
     const int lane = (kBandClasses - c) % kBandClasses,
@@ -523,10 +525,17 @@ inline bool floatBandsFit(const RunLook *look) {
 // and all, as the stages' own picks do.
 inline Channels bandChannels(Floats luma, Floats grey, const FloatBands &b) {
 #if defined(__AVX2__)
-  Ints reached = intsOf(0);
+  // A luma (never NaN here) reaches a limit above zero when its bits, as a
+  // signed integer, exceed the limit's less one: negative lumas and -0 are
+  // negative integers. The counts are summed as a tree, which keeps the
+  // chain of dependent steps short.
+  const Ints bits = (Ints)luma;
+  Ints r[kBandClasses - 1];
   for (int c = 0; c < kBandClasses - 1; ++c) {
-    reached += (Ints)(luma >= b.limits[c]);
+    r[c] = (Ints)(bits > b.limitBits[c]);
   }
+  static_assert(kBandClasses == 8, "seven limits");
+  const Ints reached = ((r[0] + r[1]) + (r[2] + r[3])) + ((r[4] + r[5]) + r[6]);
   const __m256i index = (__m256i)reached;
   const __m256 greyLanes = _mm256_castsi256_ps(
       _mm256_permutevar8x32_epi32((__m256i)b.greyByClass, index));
@@ -546,11 +555,46 @@ inline Channels bandChannels(Floats luma, Floats grey, const FloatBands &b) {
   return out;
 }
 
+// kLanes float pixels: their channels and lumas.
+struct FloatGroup {
+  Channels c;
+  Floats luma;
+};
+
+inline FloatGroup floatGroupAt(const uint8_t *source) {
+  Floats p[4];
+  for (int v = 0; v < 4; ++v) {
+    p[v] = loadFloats(source + 16 * kFloatPixels * v);
+  }
+  FloatGroup g;
+  g.c = channelsOf(p);
+  g.luma = (g.c.r * kLumaRed + g.c.g * kLumaGreen) + g.c.b * kLumaBlue;
+  return g;
+}
+
+template <bool Bar, bool Opaque>
+inline void storeFalseColour(const FloatGroup &g, uint8_t *output,
+                             const FloatBands &bands, Floats factor) {
+  const Floats grey = Bar ? g.luma * factor : g.luma;
+  Channels out = bandChannels(g.luma, grey, bands);
+  out.a = Opaque ? floatsOf(1.0f) : g.c.a;
+  Floats o[4];
+  pixelsFrom(out, o);
+  for (int v = 0; v < 4; ++v) {
+    storeVector(output + 16 * kFloatPixels * v, o[v]);
+  }
+}
+
 // kLanes pixels at a time, read as four vectors and taken apart into
 // channels: the lumas ((red + green) + blue of the weighted channels), the
 // band colours or greys by channel, and the pixels put back together.
-// Stops at the first kLanes pixels holding a NaN luma; the portable kernel
-// takes the rest of the run from there.
+// kFloatGroups groups go together, all their lumas first: each group is one
+// long chain of dependent steps, and taking several side by side lets the
+// processor overlap them. All loads come before any store, so an output
+// that is the source stays right. Stops at the first kLanes pixels holding
+// a NaN luma; the portable kernel takes the rest of the run from there.
+enum { kFloatGroups = 4 };
+
 template <bool Bar, bool Opaque>
 int64_t falseColourFloats(const uint8_t *source, uint8_t *output, int64_t count,
                           const RunLook *look) {
@@ -558,24 +602,28 @@ int64_t falseColourFloats(const uint8_t *source, uint8_t *output, int64_t count,
   const Floats factor = floatsOf(look->barFactor);
   const bool fits = floatBandsFit(look);
   int64_t i = 0;
-  for (; fits && i + kLanes <= count; i += kLanes) {
-    Floats p[4];
-    for (int v = 0; v < 4; ++v) {
-      p[v] = loadFloats(source + 16 * (i + kFloatPixels * v));
+  for (; fits && i + kFloatGroups * kLanes <= count;
+       i += kFloatGroups * kLanes) {
+    FloatGroup g[kFloatGroups];
+    Ints nan = intsOf(0);
+    for (int k = 0; k < kFloatGroups; ++k) {
+      g[k] = floatGroupAt(source + 16 * (i + k * kLanes));
+      nan |= g[k].luma != g[k].luma;
     }
-    const Channels c = channelsOf(p);
-    const Floats luma = (c.r * kLumaRed + c.g * kLumaGreen) + c.b * kLumaBlue;
-    if (anyLane(luma != luma)) {
+    if (anyLane(nan)) {
+      break; // the single groups below find it
+    }
+    for (int k = 0; k < kFloatGroups; ++k) {
+      storeFalseColour<Bar, Opaque>(g[k], output + 16 * (i + k * kLanes), bands,
+                                    factor);
+    }
+  }
+  for (; fits && i + kLanes <= count; i += kLanes) {
+    const FloatGroup g = floatGroupAt(source + 16 * i);
+    if (anyLane(g.luma != g.luma)) {
       return i;
     }
-    const Floats grey = Bar ? luma * factor : luma;
-    Channels out = bandChannels(luma, grey, bands);
-    out.a = Opaque ? floatsOf(1.0f) : c.a;
-    Floats o[4];
-    pixelsFrom(out, o);
-    for (int v = 0; v < 4; ++v) {
-      storeVector(output + 16 * (i + kFloatPixels * v), o[v]);
-    }
+    storeFalseColour<Bar, Opaque>(g, output + 16 * i, bands, factor);
   }
   return i + portableKernels().floatsFalseColour(
                  source + 16 * i, output + 16 * i, count - i, look);
