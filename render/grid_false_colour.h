@@ -34,8 +34,11 @@ enum { kGridVector = VANTOREL_WIDE_BYTES };
 // hundredths. Only near a grid line can the float rounding of L (or of
 // the weights) put the luma on the other side: over all 2^24 byte
 // triples, every pixel this gets wrong has I within 15 units of a grid
-// line (the every-triple test checks the kernel). A vector with any lane
-// within kGridMargin units goes through the per-lane float kernel instead.
+// line (the every-triple test checks the kernel). Only lines on which the
+// grey or the hundredth changes (multiples of 20 or of 51 steps) matter:
+// near any other, both sides give the same colour. A vector with a lane
+// within kGridMargin units of such a line goes through the per-lane float
+// kernel instead.
 enum { kGridShift = 16, kGridMargin = 16 };
 
 struct GridFalseColour {
@@ -166,36 +169,91 @@ inline void gridGroup(const GridInts p[4], uint8_t *output,
   }
 }
 
+// Which of a group's four vectors hold a lane near a line, from the byte
+// masks of its two pairs (a pair's first vector in the low halves).
+inline int nearVectors(uint32_t pair01, uint32_t pair23) {
+  const uint32_t low = 0x33333333u, high = 0xccccccccu;
+  return ((pair01 & low) != 0) | ((pair01 & high) != 0) << 1 |
+         ((pair23 & low) != 0) << 2 | ((pair23 & high) != 0) << 3;
+}
+
+// Whether a lane of the vector lies near a grid line on which the grey or
+// the hundredth changes; elsewhere the grid's answer stands.
+inline bool nearLineThatCounts(GridInts pixels, const GridFalseColour &g) {
+  const GridInts sum = gridSums(pixels, g);
+  const GridInts margin = GRID(set1_epi32)(kGridMargin);
+  const GridInts ahead = GRID(add_epi32)(sum, margin);
+  // Near a line: the fraction ahead of it is below twice the margin.
+  const GridInts fraction =
+      GRID_SI(and)(ahead, GRID(set1_epi32)((1 << kGridShift) - 1));
+  const GridInts near =
+      GRID(cmpgt_epi32)(GRID(add_epi32)(margin, margin), fraction);
+  const GridInts line = GRID(srli_epi32)(ahead, kGridShift);
+  const GridInts by20 = GRID(mulhi_epu16)(line, GRID(set1_epi32)(3277));
+  const GridInts by51 =
+      GRID(srli_epi16)(GRID(mulhi_epu16)(line, GRID(set1_epi32)(10281)), 3);
+  const GridInts counts = GRID_SI(or)(
+      GRID(cmpeq_epi32)(GRID(mullo_epi16)(by20, GRID(set1_epi32)(20)), line),
+      GRID(cmpeq_epi32)(GRID(mullo_epi16)(by51, GRID(set1_epi32)(51)), line));
+  const GridInts both = GRID_SI(and)(near, counts);
+  return !GRID_SI(testz)(both, both);
+}
+
+// Groups holding a lane near a line, with their pixels (which the stores
+// overwrite when the output is the source), redone once a stretch of the
+// run is drawn: recording them costs no branch.
+enum { kGridHeldGroups = 16 };
+
+struct HeldGroups {
+  GridInts pixels[kGridHeldGroups][4];
+  int64_t at[kGridHeldGroups];
+  uint32_t pairs[kGridHeldGroups][2];
+  int count;
+};
+
+template <ByteBars Bars, bool Opaque>
+void redoHeld(uint8_t *output, HeldGroups &held, const GridFalseColour &g,
+              const ByteBandColours &colours) {
+  for (int k = 0; k < held.count; ++k) {
+    const int vectors = nearVectors(held.pairs[k][0], held.pairs[k][1]);
+    for (int v = 0; v < 4; ++v) {
+      const GridInts p = held.pixels[k][v];
+      if ((vectors >> v & 1) && nearLineThatCounts(p, g)) {
+        storeVector(output + 4 * (held.at[k] + kLanes * v),
+                    falseColourVector<Bars, Opaque>((Words)p, colours));
+      }
+    }
+  }
+  held.count = 0;
+}
+
 template <ByteBars Bars, bool Opaque>
 void gridFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
                      const RunLook *look) {
   const GridFalseColour g = gridFalseColourFor(look);
   const ByteBandColours colours = byteBandColoursOf(look);
+  HeldGroups held;
+  held.count = 0;
   int64_t i = 0;
   for (; i + 4 * kLanes <= count; i += 4 * kLanes) {
-    // The lanes near a line are redone from these loaded pixels, not from
-    // the source, which the group's stores overwrite when the output is
-    // the source.
     GridInts p[4], near[2];
     for (int v = 0; v < 4; ++v) {
       p[v] = GRID_SI(loadu)(
           reinterpret_cast<const GridInts *>(source + 4 * i + kGridVector * v));
+      held.pixels[held.count][v] = p[v];
     }
     gridGroup<Bars, Opaque>(p, output + 4 * i, g, near);
-    const GridInts any = GRID_SI(or)(near[0], near[1]);
-    if (!GRID_SI(testz)(any, any)) {
-      // A pair's first vector has its lanes in the low halves.
-      const GridInts halves[2] = {GRID(set1_epi32)(0xffff),
-                                  GRID(set1_epi32)(-0x10000)};
-      for (int v = 0; v < 4; ++v) {
-        if (!GRID_SI(testz)(near[v / 2], halves[v % 2])) {
-          const int64_t at = 4 * (i + kLanes * v);
-          storeVector(output + at,
-                      falseColourVector<Bars, Opaque>((Words)p[v], colours));
-        }
-      }
+    const uint32_t pair01 = (uint32_t)GRID(movemask_epi8)(near[0]);
+    const uint32_t pair23 = (uint32_t)GRID(movemask_epi8)(near[1]);
+    held.at[held.count] = i;
+    held.pairs[held.count][0] = pair01;
+    held.pairs[held.count][1] = pair23;
+    held.count += (pair01 | pair23) != 0;
+    if (held.count == kGridHeldGroups) {
+      redoHeld<Bars, Opaque>(output, held, g, colours);
     }
   }
+  redoHeld<Bars, Opaque>(output, held, g, colours);
   falseColourBytes<Bars, Opaque>(source + 4 * i, output + 4 * i, count - i,
                                  look);
 }
