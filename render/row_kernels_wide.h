@@ -593,7 +593,12 @@ inline void storeFalseColour(const FloatGroup &g, uint8_t *output,
 // processor overlap them. All loads come before any store, so an output
 // that is the source stays right. Stops at the first kLanes pixels holding
 // a NaN luma; the portable kernel takes the rest of the run from there.
+// (With NEON's picks, more than one group at a time only spills registers.)
+#if defined(__x86_64__)
 enum { kFloatGroups = 4 };
+#else
+enum { kFloatGroups = 1 };
+#endif
 
 template <bool Bar, bool Opaque>
 int64_t falseColourFloats(const uint8_t *source, uint8_t *output, int64_t count,
