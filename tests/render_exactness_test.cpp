@@ -307,6 +307,18 @@ void fillEveryByteValue(Image &image) {
   }
 }
 
+// That frame, drawn whole with the given parameters.
+FrameCase
+everyByteValueCase(std::vector<std::pair<std::string, double>> params) {
+  FrameCase c;
+  c.source = byteSpec({0, 0, 256, 256});
+  c.output = c.source;
+  c.window = c.source.bounds;
+  c.params = std::move(params);
+  c.fill = fillEveryByteValue;
+  return c;
+}
+
 // ------------------------------------------------------------ the tests
 
 // A build under test and what to call it in failures.
@@ -469,21 +481,15 @@ TEST_F(RenderExactnessTest, EverythingOnAtLargerSizes) {
 // each channel through false colour and legalize, with and without bars,
 // and random frames.
 TEST_F(RenderExactnessTest, EveryRoundingMode) {
-  const OfxRectI bounds{0, 0, 256, 256};
-  const auto bytes = fillEveryByteValue;
   const int modes[] = {FE_UPWARD, FE_DOWNWARD, FE_TOWARDZERO};
   for (int mode : modes) {
     ASSERT_EQ(std::fesetround(mode), 0);
     bool same = true;
     for (const char *analysis : {"FalseColorMode", "LegalizeLevels"}) {
       for (double crop : {0.0, 1.0}) {
-        FrameCase c;
-        c.source = byteSpec(bounds);
-        c.output = c.source;
-        c.window = bounds;
-        c.params = {{analysis, 1}, {"Crop239", crop}, {"CropOpacity", 0.37}};
-        c.fill = bytes;
-        same = same && agree(c);
+        same = same &&
+               agree(everyByteValueCase(
+                   {{analysis, 1}, {"Crop239", crop}, {"CropOpacity", 0.37}}));
       }
     }
     std::mt19937 rng(static_cast<unsigned>(mode));
@@ -501,21 +507,13 @@ TEST_F(RenderExactnessTest, EveryRoundingMode) {
 // table is a rounded-down line (which some kernels form by a fitted
 // multiply instead of looking up) and where it clamps or is not a line.
 TEST_F(RenderExactnessTest, EveryByteThroughTheChannelTable) {
-  const OfxRectI bounds{0, 0, 256, 256};
-  const auto bytes = fillEveryByteValue;
   const double opacities[] = {0.0,   0.25, 0.37, 0.5,  0.63, 0.75,   0.9,
                               0.985, 0.99, 1.0,  -0.6, 1.5,  1e-300, kNaN};
   for (double legalize : {0.0, 1.0}) {
     for (double opacity : opacities) {
-      FrameCase c;
-      c.source = byteSpec(bounds);
-      c.output = c.source;
-      c.window = bounds;
-      c.params = {{"LegalizeLevels", legalize},
-                  {"Crop239", 1},
-                  {"CropOpacity", opacity}};
-      c.fill = bytes;
-      if (!agree(c)) {
+      if (!agree(everyByteValueCase({{"LegalizeLevels", legalize},
+                                     {"Crop239", 1},
+                                     {"CropOpacity", opacity}}))) {
         return;
       }
     }
@@ -530,17 +528,12 @@ TEST_F(RenderExactnessTest, EveryByteThroughTheChannelTable) {
 // with and without bars, then random frames of both depths with every
 // switch on, and random switch combinations.
 TEST_F(RenderExactnessTest, OutputImageIsTheSourceImage) {
-  const OfxRectI bounds{0, 0, 256, 256};
   const double opacities[] = {0.37, 0.5, 1.0};
   for (const char *analysis : {"FalseColorMode", "LegalizeLevels"}) {
     for (double crop : {0.0, 1.0}) {
       for (double opacity : opacities) {
-        FrameCase c;
-        c.source = byteSpec(bounds);
-        c.output = c.source;
-        c.window = bounds;
-        c.params = {{analysis, 1}, {"Crop239", crop}, {"CropOpacity", opacity}};
-        c.fill = fillEveryByteValue;
+        const FrameCase c = everyByteValueCase(
+            {{analysis, 1}, {"Crop239", crop}, {"CropOpacity", opacity}});
         ASSERT_TRUE(agree(c, builds, true)) << analysis;
       }
     }
