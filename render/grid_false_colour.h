@@ -41,6 +41,10 @@ enum { kGridVector = VANTOREL_WIDE_BYTES };
 // kernel instead.
 enum { kGridShift = 16, kGridMargin = 16 };
 
+// For q up to 5103: q / 20 is the high half of q * kTwentieth, and q / 51
+// that of q * kFiftyFirst shifted right by 3.
+enum { kTwentieth = 3277, kFiftyFirst = 10281 };
+
 struct GridFalseColour {
   GridInts digits[3]; // of the weights, by place, as signed bytes by channel
   GridInts classBase, classStep;        // by eighth of hundredths
@@ -130,8 +134,8 @@ inline void gridGroup(const GridInts p[4], uint8_t *output,
   const GridInts steps23 =
       GRID(packs_epi32)(GRID(srli_epi32)(sum[2], kGridShift),
                         GRID(srli_epi32)(sum[3], kGridShift));
-  // q / 20 and q / 51 for q up to 5103, by multiplying.
-  const GridInts by20 = GRID(set1_epi16)(3277), by51 = GRID(set1_epi16)(10281);
+  const GridInts by20 = GRID(set1_epi16)(kTwentieth),
+                 by51 = GRID(set1_epi16)(kFiftyFirst);
   GridInts greys01 = GRID(mulhi_epu16)(steps01, by20);
   GridInts greys23 = GRID(mulhi_epu16)(steps23, by20);
   if (Bars == kBarsWithin) {
@@ -189,9 +193,9 @@ inline bool nearLineThatCounts(GridInts pixels, const GridFalseColour &g) {
   const GridInts near =
       GRID(cmpgt_epi32)(GRID(add_epi32)(margin, margin), fraction);
   const GridInts line = GRID(srli_epi32)(ahead, kGridShift);
-  const GridInts by20 = GRID(mulhi_epu16)(line, GRID(set1_epi32)(3277));
-  const GridInts by51 =
-      GRID(srli_epi16)(GRID(mulhi_epu16)(line, GRID(set1_epi32)(10281)), 3);
+  const GridInts by20 = GRID(mulhi_epu16)(line, GRID(set1_epi32)(kTwentieth));
+  const GridInts by51 = GRID(srli_epi16)(
+      GRID(mulhi_epu16)(line, GRID(set1_epi32)(kFiftyFirst)), 3);
   const GridInts counts = GRID_SI(or)(
       GRID(cmpeq_epi32)(GRID(mullo_epi16)(by20, GRID(set1_epi32)(20)), line),
       GRID(cmpeq_epi32)(GRID(mullo_epi16)(by51, GRID(set1_epi32)(51)), line));
