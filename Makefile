@@ -12,8 +12,9 @@
 
 BUILD ?= build
 BUILD_TYPE ?= Release
+# groff-base: the tests format vantorel's manual page.
 DEBIAN_PACKAGES := cmake ninja-build g++ make pkgconf libgtest-dev libopenimageio-dev \
-                   libbenchmark-dev
+                   libbenchmark-dev groff-base
 # Also needed by the sanitizer, ThreadSanitizer and fuzz builds of .ci/run:
 # clang with its sanitizer and libFuzzer runtimes, and llvm-symbolizer.
 CHECK_PACKAGES := clang libclang-rt-14-dev llvm
@@ -115,10 +116,13 @@ platforms: test configure-win64 configure-aarch64
 	cd $(AARCH64_BUILD) && ctest --output-on-failure -j2
 
 # The three platforms' modules in one bundle, each checked, and its archive.
+# It replaces only these two in $(DIST): the build keeps the package's debug
+# symbols there (cmake/packaging.cmake).
 bundle: build configure-win64 configure-aarch64
 	cmake --build $(WIN64_BUILD) -j2 --target QvoVantorel
 	cmake --build $(AARCH64_BUILD) -j2 --target QvoVantorel
-	rm -rf $(DIST) && mkdir -p $(DIST)/QvoVantorel.ofx.bundle/Contents
+	rm -rf $(DIST)/QvoVantorel.ofx.bundle $(DIST)/QvoVantorel-*.zip
+	mkdir -p $(DIST)/QvoVantorel.ofx.bundle/Contents
 	cp -R $(BUILD)/QvoVantorel.ofx.bundle/Contents/Resources \
 	  $(BUILD)/QvoVantorel.ofx.bundle/Contents/Linux-x86-64 \
 	  $(WIN64_BUILD)/QvoVantorel.ofx.bundle/Contents/Win64 \
