@@ -3,7 +3,7 @@
 #   make test  build everything and run the tests
 #   make docs  regenerate docs/gallery.png, the picture the README shows
 #   make bench build, then time the render against the copy floor
-#   make package      build the Debian package and the bundle's .tar.gz
+#   make package      build the Debian package (lintian-checked) and the bundle's .tar.gz
 #   make fresh-check  prove run, test and the package on bare Debian roots
 #   make platforms    also build Win64 and Linux-aarch64, test them under Wine and QEMU
 #   make bundle       one bundle with all three platforms, and its .zip
@@ -18,8 +18,9 @@ DEBIAN_PACKAGES := cmake ninja-build g++ make pkgconf libgtest-dev libopenimagei
 # Also needed by the sanitizer, ThreadSanitizer and fuzz builds of .ci/run:
 # clang with its sanitizer and libFuzzer runtimes, and llvm-symbolizer.
 CHECK_PACKAGES := clang libclang-rt-14-dev llvm
-# Also needed by make package: dpkg-shlibdeps works out the dependencies.
-PACKAGE_PACKAGES := dpkg-dev file
+# Also needed by make package: dpkg-shlibdeps works out the dependencies,
+# lintian checks the package.
+PACKAGE_PACKAGES := dpkg-dev file lintian
 # Also needed by make platforms and make bundle: the Win64 and Linux-aarch64
 # cross compilers and object tools, Wine and QEMU to run their tests, and
 # GoogleTest's sources to build it for each.
@@ -35,6 +36,7 @@ cross_configure = cmake -S . -B $(1) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-$(2).cmake -DVANTOREL_BUILD_TOOLS=OFF \
   -DVANTOREL_BUILD_BENCH=OFF
 DIST := $(BUILD)/dist
+DEB = $(BUILD)/qvo-vantorel_$(VERSION)_$(shell dpkg --print-architecture).deb
 VERSION := $(shell sed -n 's/^project.QvoVantorel VERSION \([0-9]*\.[0-9]*\).*/\1/p' CMakeLists.txt).0
 
 .PHONY: all deps deps-check deps-package configure build run docs test bench \
@@ -85,11 +87,15 @@ test: build
 bench: build
 	$(BUILD)/bench/vantorel_bench
 
+# The .deb must pass lintian: no error, no warning but the overridden ones,
+# each with its reason (tools/lint-package).
 package: deps-package build
 	cd $(BUILD) && cpack
+	tools/lint-package $(DEB)
 
 # Builds bare roots of this machine's Debian release and runs the README's
-# two commands and the package's install and purge there (as root).
+# two commands, make package (lintian included) and the package's install,
+# manual page and purge there (as root).
 fresh-check:
 	tools/fresh-check
 
