@@ -20,10 +20,23 @@ execute_process(COMMAND dpkg --print-architecture OUTPUT_VARIABLE PACKAGE_ARCH
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "dpkg --print-architecture failed: the package is built on Debian")
 endif()
-# The date of the changelog entry and the manual page: when this build was
-# configured, or SOURCE_DATE_EPOCH when it is set.
+# The date of the changelog entry and the manual page: SOURCE_DATE_EPOCH
+# when it is set, else the time of the commit built when the sources are a
+# git checkout (so a commit always packages the same), else now.
+set(source_date_epoch "$ENV{SOURCE_DATE_EPOCH}")
+find_package(Git QUIET)
+if(NOT source_date_epoch AND GIT_FOUND AND EXISTS ${CMAKE_SOURCE_DIR}/.git)
+  execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+                  WORKING_DIRECTORY ${CMAKE_SOURCE_DIR}
+                  OUTPUT_VARIABLE commit_time OUTPUT_STRIP_TRAILING_WHITESPACE
+                  ERROR_QUIET)
+  if(commit_time MATCHES "^[0-9]+$")
+    set(ENV{SOURCE_DATE_EPOCH} ${commit_time})
+  endif()
+endif()
 string(TIMESTAMP PACKAGE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 string(TIMESTAMP MAN_PAGE_DATE "%Y-%m-%d" UTC)
+set(ENV{SOURCE_DATE_EPOCH} "${source_date_epoch}")
 
 set(PACKAGE_ROOT ${CMAKE_BINARY_DIR}/package-root)
 set(PACKAGE_BUNDLE ${PACKAGE_ROOT}/usr/OFX/Plugins/QvoVantorel.ofx.bundle)
