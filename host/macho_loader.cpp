@@ -38,8 +38,6 @@ constexpr std::uint32_t kFileTypeBundle = 8;
 constexpr std::uint32_t kRequiredByDyld = 0x80000000;
 enum LoadCommand : std::uint32_t {
   kSegment64 = 0x19,
-  kSymtab = 0x2,
-  kDysymtab = 0xb,
   kLoadDylib = 0xc,
   kLoadWeakDylib = 0x18 | kRequiredByDyld,
   kReexportDylib = 0x1f | kRequiredByDyld,
@@ -73,7 +71,8 @@ constexpr std::uint64_t kLargestImage = std::uint64_t(1) << 30;
 
 const char kLibSystem[] = "/usr/lib/libSystem.B.dylib";
 
-// Bounds-checked little- and big-endian reads of a byte range.
+// Little- and big-endian reads of a byte range, whose callers check with
+// has() first that the bytes are there.
 class Bytes {
 public:
   Bytes(const std::uint8_t *data, std::size_t size)
@@ -504,6 +503,14 @@ private:
   std::size_t at_ = 0;
 };
 
+// Runs `step` `count` times, stopping at its first failure.
+template <typename Step> bool repeat(std::uint64_t count, const Step &step) {
+  for (std::uint64_t i = 0; i < count; ++i)
+    if (!step())
+      return false;
+  return true;
+}
+
 // A place a fix-up writes a pointer: a segment and the offset in it.
 struct Place {
   std::uint32_t segment;
@@ -540,10 +547,14 @@ bool forEachRebase(const Parsed &parsed, const Bytes &stream,
     place.offset += 8 + step;
     return true;
   };
+  const auto truncated = [&]() {
+    return fail(error, "the rebase information is truncated");
+  };
   while (!in.done()) {
     const std::uint8_t b = in.byte();
     const std::uint8_t imm = b & 0x0f;
     std::uint64_t count = 0, skip = 0;
+    const auto skipping = [&] { return one(skip); };
     switch (b & 0xf0) {
     case 0x00: // done
       return true;
@@ -553,40 +564,37 @@ bool forEachRebase(const Parsed &parsed, const Bytes &stream,
     case 0x20: // set segment and offset
       place.segment = imm;
       if (!in.uleb(&place.offset))
-        return fail(error, "the rebase information is truncated");
+        return truncated();
       break;
     case 0x30: // add address
       if (!in.uleb(&skip))
-        return fail(error, "the rebase information is truncated");
+        return truncated();
       place.offset += skip;
       break;
     case 0x40: // add address, scaled immediate
       place.offset += imm * 8u;
       break;
     case 0x50: // rebase immediate times
-      for (unsigned i = 0; i < imm; ++i)
-        if (!one(0))
-          return false;
+      if (!repeat(imm, skipping))
+        return false;
       break;
     case 0x60: // rebase uleb times
       if (!in.uleb(&count))
-        return fail(error, "the rebase information is truncated");
-      for (std::uint64_t i = 0; i < count; ++i)
-        if (!one(0))
-          return false;
+        return truncated();
+      if (!repeat(count, skipping))
+        return false;
       break;
     case 0x70: // rebase and add address
       if (!in.uleb(&skip))
-        return fail(error, "the rebase information is truncated");
+        return truncated();
       if (!one(skip))
         return false;
       break;
     case 0x80: // rebase uleb times, skipping uleb
       if (!in.uleb(&count) || !in.uleb(&skip))
-        return fail(error, "the rebase information is truncated");
-      for (std::uint64_t i = 0; i < count; ++i)
-        if (!one(skip))
-          return false;
+        return truncated();
+      if (!repeat(count, skipping))
+        return false;
       break;
     default:
       return fail(error, "unknown rebase opcode " + hex(b));
@@ -701,9 +709,8 @@ bool forEachBind(const Parsed &parsed, const Bytes &stream, bool lazy,
     case 0xc0: // bind uleb times, skipping uleb
       if (!in.uleb(&count) || !in.uleb(&skip))
         return truncated();
-      for (std::uint64_t i = 0; i < count; ++i)
-        if (!one(skip))
-          return false;
+      if (!repeat(count, [&] { return one(skip); }))
+        return false;
       break;
     default:
       return fail(error, "unknown bind opcode " + hex(b));
@@ -774,6 +781,16 @@ bool lookUpExport(const Bytes &trie, const std::string &name,
   return false;
 }
 
+// Everything checkSlice promises, leaving the parsed load commands.
+bool parseAndCheck(const Bytes &slice, Parsed *parsed, std::string *error) {
+  const auto noRebase = [](const Place &) {};
+  const auto noBinding = [](const Binding &) {};
+  return parse(slice, parsed, error) && checkSignature(slice, *parsed, error) &&
+         forEachRebase(*parsed, streamOf(slice, parsed->rebase), noRebase,
+                       error) &&
+         forEachImport(*parsed, slice, noBinding, error);
+}
+
 } // namespace
 
 std::string processorName(std::uint32_t cpu) {
@@ -839,14 +856,8 @@ bool findSlice(const std::vector<std::uint8_t> &file, std::uint32_t cpu,
 
 bool checkSlice(const std::uint8_t *data, std::size_t size,
                 std::string *error) {
-  const Bytes slice(data, size);
   Parsed parsed;
-  return parse(slice, &parsed, error) && checkSignature(slice, parsed, error) &&
-         forEachRebase(
-             parsed, streamOf(slice, parsed.rebase), [](const Place &) {},
-             error) &&
-         forEachImport(
-             parsed, slice, [](const Binding &) {}, error);
+  return parseAndCheck(Bytes(data, size), &parsed, error);
 }
 
 // ---------------------------------------------------------------- loading
@@ -922,11 +933,11 @@ void writePointer(std::uint8_t *at, std::uint64_t v) {
 }
 
 // The initialisers and terminators the sections list, each checked to
-// lie in the image's code.
+// lie in the image.
 bool collectInitialisers(Image *image, const Parsed &parsed, std::uint64_t low,
                          std::vector<void (*)()> *initialisers,
                          std::string *error) {
-  const auto inCode = [&](std::uint64_t address) {
+  const auto inImage = [&](std::uint64_t address) {
     const std::uint64_t from = reinterpret_cast<std::uintptr_t>(image->mapping);
     return address >= from && address < from + image->mappingSize;
   };
@@ -947,7 +958,7 @@ bool collectInitialisers(Image *image, const Parsed &parsed, std::uint64_t low,
       continue;
     }
     for (std::uint64_t f : functions) {
-      if (!inCode(f))
+      if (!inImage(f))
         return fail(error, "an initialiser or terminator lies outside the "
                            "module");
       void (*function)() = reinterpret_cast<void (*)()>(f);
@@ -1065,15 +1076,13 @@ Image *load(const std::vector<std::uint8_t> &file, std::string *error) {
     return nullptr;
   const Bytes slice(file.data() + offset, size);
   Parsed parsed;
-  if (!parse(slice, &parsed, error))
+  if (!parseAndCheck(slice, &parsed, error))
     return nullptr;
   if (parsed.cpu != kRunningCpu) {
     fail(error, "the universal file's " + processorName(kRunningCpu) +
                     " slice holds code for " + processorName(parsed.cpu));
     return nullptr;
   }
-  if (!checkSlice(slice.data(), slice.size(), error))
-    return nullptr;
   seedStackGuard();
   Image *image = map(slice, parsed, error);
   if (image) {
