@@ -6,8 +6,9 @@
 # stub lists, and records its minimum macOS; an arm64 slice carries a code
 # signature whose every page hash holds (recomputed here with sha256sum,
 # apart from the host library's loader). The bundle's Info.plist names the
-# module. SLICES (e.g. "x86_64 arm64") is the list of slices the file must
-# hold, when given.
+# module, the plug-in's identifier, a three-part version and each slice's
+# minimum macOS. SLICES (e.g. "x86_64 arm64") is the list of slices the
+# file must hold, when given.
 set -eu
 binary=$1
 OBJDUMP=${LLVM_OBJDUMP:-llvm-objdump-14}
@@ -117,10 +118,23 @@ done
 
 plist="$(dirname "$binary")/../Info.plist"
 [ -f "$plist" ] || fail "no Info.plist beside the module"
-for entry in "CFBundleExecutable|$(basename "$binary")" "CFBundlePackageType|BNDL"; do
+# The string after <key>$1</key>, or after the first such key below $2.
+plist_string() {
+  sed -n "${2:+/<key>$2<\/key>/,\$}p" "$plist" | grep -A1 "<key>$1</key>" |
+    sed -n 's/.*<string>\(.*\)<\/string>.*/\1/p' | head -n1
+}
+for entry in "CFBundleExecutable|$(basename "$binary")" "CFBundlePackageType|BNDL" \
+             "CFBundleIdentifier|com.Qvo.Vantorel.R108"; do
   key=${entry%%|*}
-  value=${entry#*|}
-  grep -A1 "<key>$key</key>" "$plist" | grep -q "<string>$value</string>" ||
-    fail "Info.plist does not give $key as $value"
+  [ "$(plist_string "$key")" = "${entry#*|}" ] ||
+    fail "Info.plist does not give $key as ${entry#*|}"
+done
+plist_string CFBundleShortVersionString | grep -qx '[0-9]*\.[0-9]*\.[0-9]*' ||
+  fail "Info.plist gives no three-part CFBundleShortVersionString"
+for arch in $slices; do
+  case $(plist_string "$arch" LSMinimumSystemVersionByArchitecture) in
+    "$(minimum "$arch")"|"$(minimum "$arch")".*) ;;
+    *) fail "Info.plist does not give macOS $(minimum "$arch") for $arch" ;;
+  esac
 done
 echo "module ok: exports [$exports] links [$dylibs]$summary"
