@@ -45,6 +45,13 @@ EXPORT void fillWithPattern(void *to, const void *pattern, size_t size) {
   memset_pattern16(to, pattern, size);
 }
 EXPORT int rounding(void) { return fegetround(); }
+/* The modes as the project's fenv.h for macOS gives them. */
+EXPORT void roundingModes(int modes[4]) {
+  modes[0] = FE_TONEAREST;
+  modes[1] = FE_DOWNWARD;
+  modes[2] = FE_UPWARD;
+  modes[3] = FE_TOWARDZERO;
+}
 
 #if defined(VANTOREL_UNKNOWN_IMPORT)
 void vantorelNoSuchFunction(void);

@@ -139,6 +139,14 @@ TEST_P(MachOBundle, RunsWithItsPointersImportsAndInitialiser) {
     EXPECT_EQ(filled[size], 0xee) << size << " bytes";
   }
 
+  // The rounding modes are the same numbers on macOS as here, and the
+  // bundle reads this process's.
+  int modes[4] = {};
+  bundle.function<void (*)(int *)>("roundingModes")(modes);
+  EXPECT_EQ(modes[0], FE_TONEAREST);
+  EXPECT_EQ(modes[1], FE_DOWNWARD);
+  EXPECT_EQ(modes[2], FE_UPWARD);
+  EXPECT_EQ(modes[3], FE_TOWARDZERO);
   const auto rounding = bundle.function<int (*)()>("rounding");
   EXPECT_EQ(rounding(), FE_TONEAREST);
   std::fesetround(FE_UPWARD);
