@@ -1,5 +1,6 @@
 // The host: its property set, suites, call log, and the actions it sends.
 #include "host_internal.h"
+#include "platform.h"
 
 #include "ofx_names.h"
 
@@ -126,12 +127,13 @@ OfxStatus Logged::done(OfxStatus status) {
 
 namespace {
 
+template <bool variadicsOnStack>
 const void *fetchSuiteThunk(OfxPropertySetHandle host, const char *name,
                             int version) {
   PropertySet *props = PropertySet::from(host);
   if (!props || !props->host)
     return nullptr;
-  return props->host->fetchSuite(name, version);
+  return props->host->fetchSuite(name, version, variadicsOnStack);
 }
 
 } // namespace
@@ -149,22 +151,26 @@ Host::Host() : props(this, "host") {
   props.setString(
       "OfxImageEffectPropSupportedContexts",
       {kOfxImageEffectContextFilter, kOfxImageEffectContextGeneral});
-  ofxHost_.host = props.handle();
-  ofxHost_.fetchSuite = &fetchSuiteThunk;
+  ofxHost(false);
+  ofxHost(true);
   detail::registerHost(this);
 }
 
 Host::~Host() { detail::unregisterHost(this); }
 
-OfxHost *Host::ofxHost() {
-  ofxHost_.host = props.handle();
-  ofxHost_.fetchSuite = faults.nullFetchSuite ? nullptr : &fetchSuiteThunk;
-  return &ofxHost_;
+OfxHost *Host::ofxHost(bool variadicsOnStack) {
+  OfxHost &record = variadicsOnStack ? stackVariadicsHost_ : ofxHost_;
+  record.host = props.handle();
+  record.fetchSuite = faults.nullFetchSuite ? nullptr
+                      : variadicsOnStack    ? &fetchSuiteThunk<true>
+                                            : &fetchSuiteThunk<false>;
+  return &record;
 }
 
 void Host::bind(OfxPlugin *plugin) {
   detail::HostScope scope(this);
-  plugin->setHost(ofxHost());
+  plugin->setHost(ofxHost(platform::passesVariadicsOnStack(
+      reinterpret_cast<const void *>(plugin->setHost))));
 }
 
 OfxStatus Host::action(OfxPlugin *plugin, const char *name, const void *handle,
@@ -316,7 +322,8 @@ void Host::log(Call call) {
   calls_.push_back(std::move(call));
 }
 
-const void *Host::fetchSuite(const char *name, int version) {
+const void *Host::fetchSuite(const char *name, int version,
+                             bool variadicsOnStack) {
   const void *suite = nullptr;
   const std::string suiteName = name ? name : "";
   if (version == 1 && !faults.withheldSuites.count(suiteName)) {
@@ -325,7 +332,8 @@ const void *Host::fetchSuite(const char *name, int version) {
     else if (suiteName == kOfxImageEffectSuite)
       suite = imageEffectSuite();
     else if (suiteName == kOfxParameterSuite)
-      suite = parameterSuite();
+      suite = variadicsOnStack ? parameterSuiteVariadicsOnStack()
+                               : parameterSuite();
   }
   if (logging) {
     Call call;

@@ -109,4 +109,10 @@ private:
 };
 
 } // namespace detail
+
+// The parameter suite for a module that passes variadic arguments Apple's
+// arm64 way, each in a stack slot (platform::passesVariadicsOnStack): the
+// same suite with entries that take them so.
+const OfxParameterSuiteV1 *parameterSuiteVariadicsOnStack();
+
 } // namespace ofxhost

@@ -318,10 +318,12 @@ public:
   Faults faults;
   PropertySet props; // the host's own property set
 
-  // The OfxHost record handed to setHost (fetchSuite null if told so).
-  OfxHost *ofxHost();
+  // The OfxHost record handed to setHost (fetchSuite null if told so). A
+  // module that passes variadic arguments on the stack (a macOS module for
+  // arm64) gets one whose suites take them so.
+  OfxHost *ofxHost(bool variadicsOnStack = false);
 
-  // Calls plugin->setHost with ofxHost().
+  // Calls plugin->setHost with the ofxHost() for the plug-in's module.
   void bind(OfxPlugin *plugin);
   // Sends an action through plugin->mainEntry and logs it as fn "action".
   OfxStatus action(OfxPlugin *plugin, const char *name, const void *handle,
@@ -363,10 +365,11 @@ public:
 
   // Used by the suite implementations.
   void log(Call call);
-  const void *fetchSuite(const char *name, int version);
+  const void *fetchSuite(const char *name, int version,
+                         bool variadicsOnStack = false);
 
 private:
-  OfxHost ofxHost_{};
+  OfxHost ofxHost_{}, stackVariadicsHost_{};
   std::mutex effectsMutex_; // guards effects_ and described_
   std::vector<std::unique_ptr<Effect>> effects_;
   // The latest describe() result per plug-in, copied by describeInContext.

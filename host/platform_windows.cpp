@@ -52,6 +52,13 @@ void *librarySymbol(void *library, const char *name) {
 
 void closeLibrary(void *library) { FreeLibrary(static_cast<HMODULE>(library)); }
 
+// Windows' own loader loads every module here.
+bool passesVariadicsOnStack(const void *) { return false; }
+
+bool ownLoaderModuleRange(const void *, std::uintptr_t *, std::uintptr_t *) {
+  return false;
+}
+
 std::size_t pageSize() {
   static const std::size_t size = [] {
     SYSTEM_INFO info;

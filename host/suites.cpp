@@ -269,13 +269,34 @@ namespace {
 
 enum class Read { Value, Derivative, Integral };
 
+// The variadic arguments of a suite call: read through a va_list, or taken
+// from 8-byte stack slots, each holding one argument in its low bytes (how
+// a module compiled for Apple's arm64 convention passes them, whatever
+// their type).
+class VariadicArgs {
+public:
+  explicit VariadicArgs(va_list *list) : list_(list) {}
+  explicit VariadicArgs(const std::uint64_t *slots) : slots_(slots) {}
+  template <typename T> T next() {
+    if (list_)
+      return va_arg(*list_, T);
+    T value;
+    std::memcpy(&value, slots_++, sizeof value);
+    return value;
+  }
+
+private:
+  va_list *list_ = nullptr;
+  const std::uint64_t *slots_ = nullptr;
+};
+
 // Answers a parameter's value, or its derivative or integral over
-// `interval`, through the variadic out-pointer in `ap`. Values do not
-// animate, so the derivative is 0 and the integral value x interval.
+// `interval`, through the variadic out-pointer. Values do not animate, so
+// the derivative is 0 and the integral value x interval.
 OfxStatus readValue(Logged &log, const Param &p, Read what, double interval,
-                    va_list ap) {
+                    VariadicArgs args) {
   if (isIntParam(p) && what == Read::Value) {
-    int *out = va_arg(ap, int *);
+    int *out = args.next<int *>();
     if (!out)
       return log.done(kOfxStatErrValue);
     *out = p.intValue;
@@ -283,7 +304,7 @@ OfxStatus readValue(Logged &log, const Param &p, Read what, double interval,
     return log.done(kOfxStatOK);
   }
   if (isDoubleParam(p)) {
-    double *out = va_arg(ap, double *);
+    double *out = args.next<double *>();
     if (!out)
       return log.done(kOfxStatErrValue);
     const double value = what == Read::Value        ? p.doubleValue
@@ -297,33 +318,43 @@ OfxStatus readValue(Logged &log, const Param &p, Read what, double interval,
 }
 
 // One read of a parameter: the handle and the faults are checked, then
-// the answer goes through the variadic out-pointer in `ap`. `logIndex` is
-// the time the call names, for the log.
+// the answer goes through the variadic out-pointer. `logIndex` is the time
+// the call names, for the log.
 OfxStatus readCall(const char *fn, OfxParamHandle h, int logIndex, Read what,
-                   double interval, va_list ap) {
+                   double interval, VariadicArgs args) {
   Param *param = Param::from(h);
   Logged log(fn, param, h, nameOf(param), logIndex);
   if (log.refused(param))
     return log.ended();
-  return readValue(log, *param, what, interval, ap);
+  return readValue(log, *param, what, interval, args);
 }
 
-// Takes a parameter's new value from the variadic argument in `ap`, after
-// the prologue.
-OfxStatus writeValue(Logged &log, Param &p, va_list ap) {
+// Takes a parameter's new value from the variadic argument, after the
+// prologue.
+OfxStatus writeValue(Logged &log, Param &p, VariadicArgs args) {
   if (isIntParam(p)) {
-    const int value = va_arg(ap, int);
+    const int value = args.next<int>();
     log.setValue(text(value));
     p.intValue = value;
     return log.done(kOfxStatOK);
   }
   if (isDoubleParam(p)) {
-    const double value = va_arg(ap, double);
+    const double value = args.next<double>();
     log.setValue(text(value));
     p.doubleValue = value;
     return log.done(kOfxStatOK);
   }
   return log.done(kOfxStatErrUnsupported);
+}
+
+// One write of a parameter, at `logIndex` (the time the call names).
+OfxStatus writeCall(const char *fn, OfxParamHandle h, int logIndex,
+                    VariadicArgs args) {
+  Param *param = Param::from(h);
+  Logged log(fn, param, h, nameOf(param), logIndex);
+  if (log.refused(param))
+    return log.ended();
+  return writeValue(log, *param, args);
 }
 
 } // namespace
@@ -377,7 +408,7 @@ struct ParameterSuiteImpl {
     va_list ap;
     va_start(ap, h);
     const OfxStatus status =
-        readCall("paramGetValue", h, 0, Read::Value, 0.0, ap);
+        readCall("paramGetValue", h, 0, Read::Value, 0.0, VariadicArgs(&ap));
     va_end(ap);
     return status;
   }
@@ -387,7 +418,7 @@ struct ParameterSuiteImpl {
     va_start(ap, time);
     const OfxStatus status =
         readCall("paramGetValueAtTime", h, detail::saturatedInt(time),
-                 Read::Value, 0.0, ap);
+                 Read::Value, 0.0, VariadicArgs(&ap));
     va_end(ap);
     return status;
   }
@@ -397,7 +428,7 @@ struct ParameterSuiteImpl {
     va_start(ap, time);
     const OfxStatus status =
         readCall("paramGetDerivative", h, detail::saturatedInt(time),
-                 Read::Derivative, 0.0, ap);
+                 Read::Derivative, 0.0, VariadicArgs(&ap));
     va_end(ap);
     return status;
   }
@@ -408,32 +439,26 @@ struct ParameterSuiteImpl {
     va_start(ap, time2);
     const OfxStatus status =
         readCall("paramGetIntegral", h, detail::saturatedInt(time1),
-                 Read::Integral, time2 - time1, ap);
+                 Read::Integral, time2 - time1, VariadicArgs(&ap));
     va_end(ap);
     return status;
   }
 
   static OfxStatus paramSetValue(OfxParamHandle h, ...) {
-    Param *param = Param::from(h);
-    Logged log("paramSetValue", param, h, nameOf(param));
-    if (log.refused(param))
-      return log.ended();
     va_list ap;
     va_start(ap, h);
-    const OfxStatus status = writeValue(log, *param, ap);
+    const OfxStatus status =
+        writeCall("paramSetValue", h, 0, VariadicArgs(&ap));
     va_end(ap);
     return status;
   }
 
   static OfxStatus paramSetValueAtTime(OfxParamHandle h, OfxTime time, ...) {
-    Param *param = Param::from(h);
-    Logged log("paramSetValueAtTime", param, h, nameOf(param),
-               detail::saturatedInt(time));
-    if (log.refused(param))
-      return log.ended();
     va_list ap;
     va_start(ap, time);
-    const OfxStatus status = writeValue(log, *param, ap);
+    const OfxStatus status =
+        writeCall("paramSetValueAtTime", h, detail::saturatedInt(time),
+                  VariadicArgs(&ap));
     va_end(ap);
     return status;
   }
@@ -541,5 +566,97 @@ const OfxParameterSuiteV1 *parameterSuite() {
   };
   return &suite;
 }
+
+// ---------------------------------------------------------------- Apple arm64
+
+#if defined(__aarch64__)
+
+namespace {
+
+// A module compiled for Apple's arm64 convention passes each variadic
+// argument on the stack in an 8-byte slot, where this system's convention
+// passes them in registers. These entries are plain functions: the seven
+// register-sized arguments after the handle fill the argument registers x1
+// to x7, so the argument after them, `slot`, is the first stack slot, the
+// first variadic argument. (Named times travel in the floating-point
+// registers in both conventions.) Parameters here hold one value, so one
+// slot is all a call passes.
+#define REGISTERS_X1_TO_X7                                                     \
+  std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t, std::uint64_t,   \
+      std::uint64_t, std::uint64_t
+
+struct StackVariadicEntries {
+  static OfxStatus paramGetValue(OfxParamHandle h, REGISTERS_X1_TO_X7,
+                                 std::uint64_t slot) {
+    return readCall("paramGetValue", h, 0, Read::Value, 0.0,
+                    VariadicArgs(&slot));
+  }
+  static OfxStatus paramGetValueAtTime(OfxParamHandle h, OfxTime time,
+                                       REGISTERS_X1_TO_X7, std::uint64_t slot) {
+    return readCall("paramGetValueAtTime", h, detail::saturatedInt(time),
+                    Read::Value, 0.0, VariadicArgs(&slot));
+  }
+  static OfxStatus paramGetDerivative(OfxParamHandle h, OfxTime time,
+                                      REGISTERS_X1_TO_X7, std::uint64_t slot) {
+    return readCall("paramGetDerivative", h, detail::saturatedInt(time),
+                    Read::Derivative, 0.0, VariadicArgs(&slot));
+  }
+  static OfxStatus paramGetIntegral(OfxParamHandle h, OfxTime time1,
+                                    OfxTime time2, REGISTERS_X1_TO_X7,
+                                    std::uint64_t slot) {
+    return readCall("paramGetIntegral", h, detail::saturatedInt(time1),
+                    Read::Integral, time2 - time1, VariadicArgs(&slot));
+  }
+  static OfxStatus paramSetValue(OfxParamHandle h, REGISTERS_X1_TO_X7,
+                                 std::uint64_t slot) {
+    return writeCall("paramSetValue", h, 0, VariadicArgs(&slot));
+  }
+  static OfxStatus paramSetValueAtTime(OfxParamHandle h, OfxTime time,
+                                       REGISTERS_X1_TO_X7, std::uint64_t slot) {
+    return writeCall("paramSetValueAtTime", h, detail::saturatedInt(time),
+                     VariadicArgs(&slot));
+  }
+};
+
+#undef REGISTERS_X1_TO_X7
+
+// A suite member's type for an entry of another (through void (*)(), which
+// every function pointer converts to and from).
+template <typename Member, typename Entry> Member asMember(Entry entry) {
+  return reinterpret_cast<Member>(reinterpret_cast<void (*)()>(entry));
+}
+
+} // namespace
+
+const OfxParameterSuiteV1 *parameterSuiteVariadicsOnStack() {
+  static const OfxParameterSuiteV1 suite = [] {
+    OfxParameterSuiteV1 s = *parameterSuite();
+    using S = OfxParameterSuiteV1;
+    s.paramGetValue = asMember<decltype(S::paramGetValue)>(
+        &StackVariadicEntries::paramGetValue);
+    s.paramGetValueAtTime = asMember<decltype(S::paramGetValueAtTime)>(
+        &StackVariadicEntries::paramGetValueAtTime);
+    s.paramGetDerivative = asMember<decltype(S::paramGetDerivative)>(
+        &StackVariadicEntries::paramGetDerivative);
+    s.paramGetIntegral = asMember<decltype(S::paramGetIntegral)>(
+        &StackVariadicEntries::paramGetIntegral);
+    s.paramSetValue = asMember<decltype(S::paramSetValue)>(
+        &StackVariadicEntries::paramSetValue);
+    s.paramSetValueAtTime = asMember<decltype(S::paramSetValueAtTime)>(
+        &StackVariadicEntries::paramSetValueAtTime);
+    return s;
+  }();
+  return &suite;
+}
+
+#else
+
+// On x86-64 the conventions of macOS and Linux pass variadic arguments
+// alike.
+const OfxParameterSuiteV1 *parameterSuiteVariadicsOnStack() {
+  return parameterSuite();
+}
+
+#endif
 
 } // namespace ofxhost

@@ -3,6 +3,7 @@
 #include "row_kernels.h"
 #include "module_export.h"
 #include "pixels.h"
+#include "processor_features.h"
 
 #include <math.h>
 #include <string.h>
@@ -307,24 +308,18 @@ static const KernelSet *portableKernelSet(void) { return &kPortableSet; }
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
-// The compiler's runtime detects the processor; it counts a feature only
-// when the operating system saves its registers.
+// processorFeatures counts a set only when the operating system saves its
+// registers.
 static const KernelSet *avx512KernelSet(void) {
-  __builtin_cpu_init();
-  const bool runs = __builtin_cpu_supports("avx512f") &&
-                    __builtin_cpu_supports("avx512bw") &&
-                    __builtin_cpu_supports("avx512vbmi");
-  return runs ? &kAvx512Kernels : nullptr;
+  return processorFeatures().avx512 ? &kAvx512Kernels : nullptr;
 }
 
 static const KernelSet *avx2KernelSet(void) {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("avx2") ? &kAvx2Kernels : nullptr;
+  return processorFeatures().avx2 ? &kAvx2Kernels : nullptr;
 }
 
 static const KernelSet *sse41KernelSet(void) {
-  __builtin_cpu_init();
-  return __builtin_cpu_supports("sse4.1") ? &kSse41Kernels : nullptr;
+  return processorFeatures().sse41 ? &kSse41Kernels : nullptr;
 }
 
 // Fastest first.

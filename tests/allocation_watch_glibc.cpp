@@ -1,9 +1,11 @@
 // Counting allocator calls on glibc: this program replaces the allocator's
 // entry points and, while counting, counts the calls whose return address
 // lies in the watched object's loaded segments (read from its ELF program
-// headers). Sanitizer runtimes replace the allocator themselves, so under
-// them nothing is counted.
+// headers, or for a macOS module from the host library's Mach-O loader).
+// Sanitizer runtimes replace the allocator themselves, so under them
+// nothing is counted.
 #include "allocation_watch.h"
+#include "platform.h"
 
 #include <algorithm>
 #include <atomic>
@@ -120,6 +122,9 @@ Range rangeHolding(const void *address) {
         return 1;
       },
       &search);
+  if (search.range.from == search.range.to)
+    ofxhost::platform::ownLoaderModuleRange(address, &search.range.from,
+                                            &search.range.to);
   return search.range;
 }
 

@@ -4,7 +4,8 @@
 # among the module's shared-library dependencies, and no allocator.
 # The object tools are the target's own, from NM, READELF and OBJDUMP (by
 # default the build machine's); a Win64 module is a PE file, checked by
-# check_module_win64.sh.
+# check_module_win64.sh, and a macOS module a Mach-O file, checked by
+# check_module_macos.sh.
 set -eu
 bundle=$1
 arch=$2
@@ -18,9 +19,10 @@ for icon in svg png; do
   [ -s "$bundle/Contents/Resources/com.Qvo.Vantorel.R108.$icon" ] ||
     fail "missing icon com.Qvo.Vantorel.R108.$icon"
 done
-if [ "$arch" = Win64 ]; then
-  exec "$(dirname "$0")/check_module_win64.sh" "$binary"
-fi
+case $arch in
+  Win64) exec "$(dirname "$0")/check_module_win64.sh" "$binary" ;;
+  MacOS) exec "$(dirname "$0")/check_module_macos.sh" "$binary" ;;
+esac
 
 exports=$("$NM" -D --defined-only "$binary" | awk '{print $3}' | sort | tr '\n' ' ')
 [ "$exports" = "OfxGetNumberOfPlugins OfxGetPlugin " ] ||
