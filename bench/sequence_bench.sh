@@ -50,7 +50,8 @@ floor() {
 }
 render() {
   "$tool" render "$work/in.%04d.exr" "$work/out.%04d.exr" \
-    --frames "1-$frames" --jobs "$jobs" "${aids[@]}" 2>/dev/null
+    --frames "1-$frames" --jobs "$jobs" "${aids[@]}" \
+    --bundle "$build/QvoVantorel.ofx.bundle" 2>/dev/null
 }
 
 # Milliseconds per frame of one run of $1.

@@ -39,10 +39,12 @@ struct ToolRun {
 };
 
 // Runs the built tool with `args` (none may hold a single quote), after
-// the shell words in `prefix` (e.g. "ulimit -v 4000000;").
+// the shell words in `prefix` (e.g. "ulimit -v 4000000;"). The tool finds
+// the build's bundle through OFX_PLUGIN_PATH.
 inline ToolRun runTool(const std::vector<std::string> &args,
                        const std::string &prefix = "") {
-  std::string command = prefix + " '" VANTOREL_TOOL "'";
+  std::string command = "export OFX_PLUGIN_PATH='" VANTOREL_TEST_BUNDLE "'; " +
+                        prefix + " '" VANTOREL_TOOL "'";
   for (const std::string &arg : args)
     command += " '" + arg + "'";
   command += " 2>&1 </dev/null";

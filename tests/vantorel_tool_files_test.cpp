@@ -236,7 +236,8 @@ TEST_F(ToolTest, TermDuringASequenceLeavesOnlyWholeFrames) {
   if (child == 0) {
     const std::string in = path("in.#.exr"), out = path("out/o.#.exr");
     execl(VANTOREL_TOOL, VANTOREL_TOOL, "render", in.c_str(), out.c_str(),
-          "--frames", "1-40", "--jobs", "2", static_cast<char *>(nullptr));
+          "--frames", "1-40", "--jobs", "2", "--bundle", VANTOREL_TEST_BUNDLE,
+          static_cast<char *>(nullptr));
     _exit(127);
   }
   // Stop it once the first frame is written.
@@ -622,13 +623,13 @@ TEST_F(ToolTest, VersionHelpAndTheBundleInTheSummary) {
   writeFile(path("in.png"), 1, 1, 4, TypeDesc::UINT8, pixel);
   const ToolRun summary = runTool({"render", path("in.png"), path("o.png")});
   EXPECT_NE(summary.output.find(std::string(", plug-in from ") +
-                                VANTOREL_BUNDLE_DIR + "\n"),
+                                VANTOREL_TEST_BUNDLE + "\n"),
             std::string::npos)
       << summary.output;
   const ToolRun chosen = runTool({"render", path("in.png"), path("o.png"),
-                                  "--bundle", VANTOREL_BUNDLE_DIR});
+                                  "--bundle", VANTOREL_TEST_BUNDLE});
   EXPECT_NE(chosen.output.find(std::string(", plug-in from ") +
-                               VANTOREL_BUNDLE_DIR + "\n"),
+                               VANTOREL_TEST_BUNDLE + "\n"),
             std::string::npos)
       << chosen.output;
 }

@@ -278,7 +278,7 @@ TEST_F(ToolTest, FailingRenderIsReportedByStatusNameAndWritesNothing) {
   writeFile(path("in.png"), 1, 1, 4, TypeDesc::UINT8, pixel);
   std::ofstream(path("out.png")) << "keep me";
   std::string error;
-  auto session = vantorel::Session::open("", &error);
+  auto session = vantorel::Session::open(VANTOREL_TEST_BUNDLE, &error);
   ASSERT_TRUE(session) << error;
   session->host().faults.failing["clipGetImage:Output"] = kOfxStatFailed;
   Frame frame;
@@ -294,7 +294,7 @@ TEST_F(ToolTest, FailingRenderIsReportedByStatusNameAndWritesNothing) {
 
 TEST(Settings, AreCheckedAgainstWhatThePluginDeclared) {
   std::string error;
-  auto session = vantorel::Session::open("", &error);
+  auto session = vantorel::Session::open(VANTOREL_TEST_BUNDLE, &error);
   ASSERT_TRUE(session) << error;
   const double kRefused = std::numeric_limits<double>::quiet_NaN();
   const struct {

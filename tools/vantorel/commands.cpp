@@ -1,6 +1,8 @@
 #include "commands.h"
 
 #include "library_messages.h"
+#include "platform.h"
+#include "session.h"
 
 #include <OpenImageIO/oiioversion.h>
 
@@ -20,10 +22,9 @@ const OptionSpec kOutType = {"--out-type", true};
 const OptionSpec kJobs = {"--jobs", true};
 
 const std::string kBundleHelp =
-    "  --bundle PATH       the plug-in bundle (default: the one this build "
-    "made,\n"
-    "                      else QvoVantorel.ofx.bundle found through "
-    "OFX_PLUGIN_PATH)\n";
+    "  --bundle PATH       load the plug-in from this bundle folder (see "
+    "\"the plug-in\"\n"
+    "                      below)\n";
 const std::string kSetHelp =
     "  --set NAME=VALUE    set a parameter by the name the plug-in declares "
     "(repeatable);\n"
@@ -107,17 +108,51 @@ const Command *findCommand(const std::string &name) {
   return nullptr;
 }
 
+namespace {
+
+// Where every command looks for the plug-in, and what its exit status
+// means: the end of every --help.
+void printBundleSearchAndExitStatus(std::FILE *out) {
+  std::fprintf(
+      out,
+      "\nthe plug-in:\n"
+      "  Every command loads the plug-in from the first of these that "
+      "holds it:\n"
+      "    1. --bundle PATH: that bundle folder (or its .ofx binary);\n"
+      "    2. the first %s with a binary for this system in\n"
+      "       the folders listed in OFX_PLUGIN_PATH (separated by '%c') or "
+      "below them;\n"
+      "    3. the same in the standard OpenFX folder %s.\n"
+      "  render's summary line and describe name the bundle loaded.\n"
+      "\nexit status:\n"
+      "  0  done\n"
+      "  1  failed: an input that cannot be read, a plug-in that cannot be "
+      "found,\n"
+      "     loaded or that fails to render, an output that cannot be "
+      "written or\n"
+      "     does not read back as written\n"
+      "  2  a mistake in the command line: an unknown command or option, a "
+      "missing\n"
+      "     or refused value\n",
+      kBundleName, ofxhost::platform::kPathListSeparator,
+      ofxhost::platform::standardPluginFolder().c_str());
+}
+
+} // namespace
+
 void printUsage(std::FILE *out) {
   std::fprintf(out, "usage: vantorel COMMAND [OPTIONS]\n"
                     "       vantorel COMMAND --help\n"
                     "       vantorel --version\n\ncommands:\n");
   for (const Command &c : commands())
     std::fprintf(out, "  %s %s\n      %s\n", c.name, c.arguments, c.summary);
+  printBundleSearchAndExitStatus(out);
 }
 
 void printCommandHelp(const Command &command, std::FILE *out) {
   std::fprintf(out, "usage: vantorel %s %s\n\n%s\n\noptions:\n%s", command.name,
                command.arguments, command.summary, command.options);
+  printBundleSearchAndExitStatus(out);
 }
 
 void printVersion(std::FILE *out) {
