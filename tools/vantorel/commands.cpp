@@ -1,6 +1,5 @@
 #include "commands.h"
 
-#include "library_messages.h"
 #include "platform.h"
 #include "session.h"
 
@@ -20,6 +19,7 @@ const OptionSpec kFrames = {"--frames", true};
 const OptionSpec kCalls = {"--calls", false};
 const OptionSpec kOutType = {"--out-type", true};
 const OptionSpec kJobs = {"--jobs", true};
+const OptionSpec kVerify = {"--verify", false};
 
 const std::string kBundleHelp =
     "  --bundle PATH       load the plug-in from this bundle folder (see "
@@ -38,10 +38,11 @@ const std::string kDescribeHelp =
 const std::string kRenderHelp =
     "  IN, OUT             image files (EXR, DPX, TIFF, PNG, JPEG, ...); OUT's "
     "extension\n"
-    "                      picks its format. With --frames both hold a frame "
-    "pattern,\n"
-    "                      #### or %04d, and the frame number is the render "
-    "time\n"
+    "                      picks its format; OUT has IN's channels (grey "
+    "becomes RGB).\n"
+    "                      With --frames both hold a frame pattern, #### or "
+    "%04d, and\n"
+    "                      the frame number is the render time\n"
     "  --frames FIRST-LAST the frames of a sequence\n"
     "  --depth byte|float  render at this depth (default: float for half, "
     "float and\n"
@@ -51,7 +52,17 @@ const std::string kRenderHelp =
     "a format\n"
     "                      that cannot hold it gets its nearest)\n"
     "  --jobs N            frames in flight at once, 1 to 64 (default: the "
-    "core count)\n" +
+    "core count)\n"
+    "  --verify            also compare every pixel of each output read "
+    "back with what\n"
+    "                      was rendered, for formats that store pixels "
+    "without loss\n"
+    "                      (PNG, TIFF, DPX, EXR but its lossy "
+    "compressions, BMP, TGA,\n"
+    "                      SGI, PNM); costs a full decode of every file. "
+    "Without it\n"
+    "                      each output's size, channels and pixel type are "
+    "read back\n" +
     kSetHelp + kBundleHelp;
 const std::string kChartHelp =
     "  --size WxH          chart size (default 1280x720)\n"
@@ -78,10 +89,10 @@ const std::vector<Command> &commands() {
        runDescribe},
       {"render",
        "IN OUT [--frames FIRST-LAST] [--depth byte|float] "
-       "[--out-type TYPE] [--jobs N] [--set NAME=VALUE]...",
+       "[--out-type TYPE] [--jobs N] [--verify] [--set NAME=VALUE]...",
        "render an image file, or a sequence of them, through the plug-in",
        kRenderHelp.c_str(),
-       {kBundle, kSet, kDepth, kFrames, kOutType, kJobs},
+       {kBundle, kSet, kDepth, kFrames, kOutType, kJobs, kVerify},
        runRender},
       {"chart",
        "OUT [--size WxH] [--depth byte|float] [--set NAME=VALUE]...",
@@ -161,16 +172,14 @@ void printVersion(std::FILE *out) {
 }
 
 int usageError(const char *command, const std::string &message) {
-  std::fprintf(toolMessages(), "vantorel: %s\n", message.c_str());
+  std::fprintf(stderr, "vantorel: %s\n", message.c_str());
   const Command *c = command ? findCommand(command) : nullptr;
   if (c)
-    std::fprintf(toolMessages(),
-                 "usage: vantorel %s %s  (see vantorel %s --help)\n", c->name,
-                 c->arguments, c->name);
+    std::fprintf(stderr, "usage: vantorel %s %s  (see vantorel %s --help)\n",
+                 c->name, c->arguments, c->name);
   else
-    std::fprintf(toolMessages(),
-                 "usage: vantorel COMMAND [OPTIONS]  (see vantorel "
-                 "--help)\n");
+    std::fprintf(stderr, "usage: vantorel COMMAND [OPTIONS]  (see vantorel "
+                         "--help)\n");
   return kExitUsage;
 }
 
