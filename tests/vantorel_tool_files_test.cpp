@@ -98,7 +98,7 @@ TEST_F(ToolTest, FullDiskFailsEveryFormatAndLeavesTheOldFile) {
   MOUNT_OR_SKIP(disk);
   writeNoise(path("noise.png"), 700, 700, 4, TypeDesc::UINT8);
   for (const char *format :
-       {"png", "bmp", "tga", "jpg", "exr", "tif", "dpx", "hdr"}) {
+       {"png", "bmp", "tga", "jpg", "exr", "tif", "dpx", "hdr", "sgi"}) {
     const std::string out = path(std::string("disk/out.") + format);
     std::ofstream(out) << "keep me";
     const ToolRun run = runTool({"render", path("noise.png"), out});
