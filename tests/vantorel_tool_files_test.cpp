@@ -46,6 +46,22 @@ void writeNoise(const std::string &path, int width, int height, int channels,
   writeFile(path, width, height, channels, type, stored.data());
 }
 
+// Frames s.1 to s.4 of 8-bit noise, `size` square, in `folder`; frame 3
+// cut to a `part`-th of its bytes, so that its header reads and its pixels
+// end early.
+void writeSequenceWithFrame3Cut(const fs::path &folder,
+                                const std::string &extension, int size,
+                                int channels, int part) {
+  for (int frame = 1; frame <= 4; ++frame)
+    writeNoise(
+        (folder / ("s." + std::to_string(frame) + "." + extension)).string(),
+        size, size, channels, TypeDesc::UINT8, frame);
+  const std::string cut = (folder / ("s.3." + extension)).string();
+  const std::string whole = contentsOf(cut);
+  std::ofstream(cut, std::ios::binary | std::ios::trunc)
+      << whole.substr(0, whole.size() / part);
+}
+
 // A small tmpfs mounted at `path` for as long as the object lives.
 class Tmpfs {
 public:
@@ -311,13 +327,7 @@ TEST_F(ToolTest, EveryFrameHeaderIsCheckedBeforeTheFirstIsRendered) {
 }
 
 TEST_F(ToolTest, AFrameFailingPartWayNamesTheFramesWritten) {
-  for (int frame = 1; frame <= 4; ++frame)
-    writeNoise(path("s." + std::to_string(frame) + ".png"), 300, 300, 4,
-               TypeDesc::UINT8, frame);
-  // Frame 3's header reads, its pixels end early.
-  const std::string whole = contentsOf(path("s.3.png"));
-  std::ofstream(path("s.3.png"), std::ios::binary | std::ios::trunc)
-      << whole.substr(0, whole.size() / 3);
+  writeSequenceWithFrame3Cut(dir, "png", 300, 4, 3);
   for (const char *jobs : {"1", "2", "4"}) {
     const ToolRun run = runTool({"render", path("s.#.png"), path("o.#.png"),
                                  "--frames", "1-4", "--jobs", jobs},
@@ -600,12 +610,7 @@ TEST_F(ToolTest, MessagesSayWhatHappenedInOneLine) {
 // A reader that carries on past a fault: the warning names the file its
 // image object read, whichever frame another worker is reading.
 TEST_F(ToolTest, AReaderCarryingOnPastAFaultIsNamedInAWarning) {
-  for (int frame = 1; frame <= 4; ++frame)
-    writeNoise(path("s." + std::to_string(frame) + ".jpg"), 64, 64, 3,
-               TypeDesc::UINT8, frame);
-  const std::string whole = contentsOf(path("s.3.jpg"));
-  std::ofstream(path("s.3.jpg"), std::ios::binary | std::ios::trunc)
-      << whole.substr(0, whole.size() / 2);
+  writeSequenceWithFrame3Cut(dir, "jpg", 64, 3, 2);
   const ToolRun run = runTool({"render", path("s.#.jpg"), path("o.#.png"),
                                "--frames", "1-4", "--jobs", "4"});
   EXPECT_EQ(run.exitCode, 0) << run.output;
