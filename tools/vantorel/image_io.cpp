@@ -460,17 +460,16 @@ std::unique_ptr<EncodedImage> encodeImage(const std::string &path,
   // Encoded in memory, so that the bytes reach the disk through writes
   // whose every failure is seen.
   OIIO::Filesystem::IOVecOutput memory(encoded->bytes_);
-  MemoryFile byName;
-  const bool throughProxy = encodesThroughProxy(*out);
-  if (throughProxy) {
+  std::optional<MemoryFile> byName;
+  if (encodesThroughProxy(*out)) {
     void *proxy = &memory;
     spec.attribute("oiio:ioproxy", TypeDesc::PTR, &proxy);
-  } else if (!byName.made(error)) {
+  } else if (!byName.emplace().made(error)) {
     *error = "cannot write '" + path + "': " + *error;
     return nullptr;
   }
   const std::string target =
-      throughProxy ? encoded->file_.temporaryPath() : byName.path();
+      byName ? byName->path() : encoded->file_.temporaryPath();
   // Rows bottom-up in the frame, top-down in the file: start at the top
   // row and step down. Alpha is skipped when it is not written.
   const std::uint8_t *top = frame.row(frame.height - 1);
@@ -479,8 +478,8 @@ std::unique_ptr<EncodedImage> encodeImage(const std::string &path,
     *error = "cannot write '" + path + "': " + oneLine(out->geterror());
     return nullptr;
   }
-  // What the writer took on: the type it stores (its spec is gone once
-  // it is closed).
+  // What the file must read back as: the size and channels asked for, the
+  // type the writer took on (its spec is gone once it is closed).
   encoded->meant_ =
       OIIO::ImageSpec(frame.width, frame.height, channels, out->spec().format);
   const PixelType stored = pixelTypeOf(out->spec());
@@ -493,7 +492,7 @@ std::unique_ptr<EncodedImage> encodeImage(const std::string &path,
     *error = "cannot write '" + path + "': " + oneLine(out->geterror());
     return nullptr;
   }
-  if (!throughProxy && !byName.contents(&encoded->bytes_, error)) {
+  if (byName && !byName->contents(&encoded->bytes_, error)) {
     *error = "cannot write '" + path + "': " + *error;
     return nullptr;
   }
