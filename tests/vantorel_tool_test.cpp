@@ -413,12 +413,30 @@ TEST_F(ToolTest, GalleryIsOneSheetWithTheUntouchedChartFirst) {
   expectRowsFlipped(vantorel::makeChart(40, 20, Depth::Byte), sheet, 8, 8);
 }
 
+// Each help (the man page is made from them) says where the plug-in is
+// looked for, in order, and what the exit statuses mean.
 TEST_F(ToolTest, EverySubcommandHasHelp) {
-  for (const vantorel::Command &command : vantorel::commands()) {
-    const ToolRun run = runTool({command.name, "--help"});
-    EXPECT_EQ(run.exitCode, 0) << command.name;
-    EXPECT_EQ(
-        run.output.rfind(std::string("usage: vantorel ") + command.name, 0), 0u)
+  std::vector<std::vector<std::string>> helps = {{"--help"}};
+  for (const vantorel::Command &command : vantorel::commands())
+    helps.push_back({command.name, "--help"});
+  for (const auto &args : helps) {
+    const ToolRun run = runTool(args);
+    EXPECT_EQ(run.exitCode, 0) << args[0];
+    EXPECT_EQ(run.output.rfind(std::string("usage: vantorel ") +
+                                   (args.size() == 2 ? args[0] : "COMMAND"),
+                               0),
+              0u)
+        << run.output;
+    const std::size_t option = run.output.find("    1. --bundle PATH");
+    const std::size_t path = run.output.find("    2. ", option);
+    const std::size_t standard = run.output.find("    3. ", path);
+    EXPECT_NE(run.output.find("OFX_PLUGIN_PATH", path), std::string::npos);
+    EXPECT_NE(run.output.find("/usr/OFX/Plugins", standard), std::string::npos)
+        << run.output;
+    const std::size_t exit = run.output.find("\nexit status:\n  0  ");
+    EXPECT_NE(run.output.find("\n  2  a mistake in the command line",
+                              run.output.find("\n  1  failed", exit)),
+              std::string::npos)
         << run.output;
   }
   EXPECT_EQ(runTool({"paint"}).exitCode, 2);
