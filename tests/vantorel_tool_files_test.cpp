@@ -431,6 +431,22 @@ TEST_F(ToolTest, HugeRangesCostNoMemoryAndLimitsAreStated) {
   EXPECT_EQ(plan.job(plan.count() - 1).in, "a.999999999.exr");
 }
 
+// A picture too large for the memory there is: one line saying so, status
+// 1, nothing left behind.
+TEST_F(ToolTest, RunningOutOfMemoryIsSaidInOneLine) {
+#ifdef TOOL_TEST_INSTRUMENTED
+  GTEST_SKIP() << "the sanitizer's operator new reports running out of "
+                  "memory itself and stops the tool";
+#endif
+  const ToolRun run = runTool(
+      {"chart", path("c.exr"), "--size", "65535x65535", "--depth", "float"},
+      "ulimit -v 4000000;");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.output, "vantorel: out of memory (is the picture too "
+                        "large?)\n");
+  EXPECT_TRUE(files().empty());
+}
+
 // ------------------------------------------------------------ types
 
 TEST_F(ToolTest, PixelTypesAreKeptWhereTheFormatHoldsThem) {
