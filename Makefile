@@ -31,6 +31,9 @@ PLATFORM_PACKAGES := g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine w
                      libc6-dev-arm64-cross googletest clang-14 lld-14 llvm-14
 PACKAGES ?= $(DEBIAN_PACKAGES)
 VANTOREL := $(BUILD)/tools/vantorel/vantorel
+# The bundle this build made: the tool is given it, as nothing about the
+# build tree is compiled into it.
+BUNDLE := $(BUILD)/QvoVantorel.ofx.bundle
 # The cross builds, each in its own folder with its toolchain file.
 WIN64_BUILD := $(BUILD)-win64
 AARCH64_BUILD := $(BUILD)-aarch64
@@ -93,11 +96,11 @@ build: configure
 	cmake --build $(BUILD)
 
 run: build
-	$(VANTOREL) gallery $(BUILD)/gallery.png
+	$(VANTOREL) gallery $(BUILD)/gallery.png --bundle $(BUNDLE)
 
 # Regenerates the gallery the README shows.
 docs: build
-	$(VANTOREL) gallery docs/gallery.png
+	$(VANTOREL) gallery docs/gallery.png --bundle $(BUNDLE)
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j2

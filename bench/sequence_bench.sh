@@ -3,12 +3,14 @@
 # the same frames with the same threads: both read and write every frame
 # through OpenImageIO, so the floor is the file work alone, and the ratio
 # shows what the tool adds (the render with every aid on, the conversions
-# to and from the plug-in's frames, and flushing every file to the disk).
+# to and from the plug-in's frames, flushing every file to the disk and
+# reading its header back). The tool is timed again with --verify, which
+# also decodes every file it wrote and compares its pixels.
 #
 #   bench/sequence_bench.sh [BUILD [FRAMES [WIDTHxHEIGHT [JOBS]]]]
 #
 # Defaults: build, 48 frames of 3840x2160 half EXR (zip), as many jobs as
-# cores. RUNS (default 3) timed runs of each, alternating, after one untimed
+# cores. RUNS (default 3) timed runs of each, in turn, after one untimed
 # run of each; the medians are printed as a Markdown table row. Needs
 # oiiotool (Debian package openimageio-tools); the frames are made in a
 # temporary folder in BUILD (about 35 MB each at 3840x2160) and removed.
@@ -50,8 +52,10 @@ floor() {
 }
 render() {
   "$tool" render "$work/in.%04d.exr" "$work/out.%04d.exr" \
-    --frames "1-$frames" --jobs "$jobs" "${aids[@]}" 2>/dev/null
+    --frames "1-$frames" --jobs "$jobs" "${aids[@]}" \
+    --bundle "$build/QvoVantorel.ofx.bundle" "$@" 2>/dev/null
 }
+verify() { render --verify; }
 
 # Milliseconds per frame of one run of $1.
 time_per_frame() {
@@ -64,19 +68,21 @@ time_per_frame() {
 
 median() { printf '%s\n' "$@" | sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
 
-for step in floor render; do "$step" >/dev/null; done
+steps=(floor render verify)
+for step in "${steps[@]}"; do "$step" >/dev/null; done
 declare -A times
 for ((r = 0; r < runs; r++)); do
-  for step in floor render; do
+  for step in "${steps[@]}"; do
     times[$step]+=" $(time_per_frame "$step")"
   done
 done
 
 f=$(median ${times[floor]})
 t=$(median ${times[render]})
-ratio=$(awk -v t="$t" -v f="$f" 'BEGIN {printf "%.2f", t / f}')
-echo "| Frames | Size | Jobs | oiiotool ms/frame | vantorel ms/frame | vantorel / oiiotool |"
-echo "|---:|---|---:|---:|---:|---:|"
-echo "| $frames | $size half EXR | $jobs | $f | $t | $ratio |"
-echo "runs (ms/frame): oiiotool${times[floor]}; vantorel${times[render]}"
+v=$(median ${times[verify]})
+ratio() { awk -v t="$1" -v f="$f" 'BEGIN {printf "%.2f", t / f}'; }
+echo "| Frames | Size | Jobs | oiiotool ms/frame | vantorel ms/frame | vantorel / oiiotool | with --verify ms/frame | with --verify / oiiotool |"
+echo "|---:|---|---:|---:|---:|---:|---:|---:|"
+echo "| $frames | $size half EXR | $jobs | $f | $t | $(ratio "$t") | $v | $(ratio "$v") |"
+echo "runs (ms/frame): oiiotool${times[floor]}; vantorel${times[render]}; with --verify${times[verify]}"
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -74,18 +74,28 @@ std::unique_ptr<Module> Module::load(const std::string &bundleOrBinary,
   return module;
 }
 
-// The first bundle named `bundleName` in `root` or below it, else empty.
+// Whether `path` is a bundle named `bundleName` with a binary for this
+// platform (a bundle built for other platforms only is passed over).
+static bool isUsableBundle(const fs::path &path,
+                           const std::string &bundleName) {
+  std::error_code ec;
+  return path.filename() == bundleName &&
+         fs::is_regular_file(Module::binaryPathOf(path.string()), ec);
+}
+
+// The first usable bundle named `bundleName` in `root` or below it, else
+// empty.
 static fs::path findBundleIn(const fs::path &root,
                              const std::string &bundleName) {
   std::error_code ec;
-  if (root.filename() == bundleName && fs::is_directory(root, ec))
+  if (isUsableBundle(root, bundleName))
     return root;
   fs::recursive_directory_iterator it(
       root, fs::directory_options::skip_permission_denied, ec);
   for (; !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
     if (!it->is_directory(ec))
       continue;
-    if (it->path().filename() == bundleName)
+    if (isUsableBundle(it->path(), bundleName))
       return it->path();
     if (endsWith(it->path().filename().string(), kBundleSuffix))
       it.disable_recursion_pending();
@@ -113,8 +123,10 @@ std::unique_ptr<Module> Module::find(const std::string &bundleName,
     if (!bundle.empty())
       return load(bundle.string(), error);
   }
-  fail(error, "no " + bundleName + " in OFX_PLUGIN_PATH (" + path + ") or " +
-                  platform::standardPluginFolder());
+  fail(error, "no " + bundleName + " with a " + architectureFolder() +
+                  " binary in the folders of OFX_PLUGIN_PATH (" +
+                  (env ? "'" + path + "'" : std::string("not set")) +
+                  ") or in " + platform::standardPluginFolder());
   return nullptr;
 }
 

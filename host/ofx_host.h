@@ -31,7 +31,8 @@ public:
                                       std::string *error = nullptr);
   // Searches the folders of OFX_PLUGIN_PATH (separated by ':', on Windows
   // by ';'), then the platform's standard plug-in folder, each recursively,
-  // for the first bundle named `bundleName` (e.g. "QvoVantorel.ofx.bundle").
+  // for the first bundle named `bundleName` (e.g. "QvoVantorel.ofx.bundle")
+  // that holds a binary for this platform.
   static std::unique_ptr<Module> find(const std::string &bundleName,
                                       std::string *error = nullptr);
   // The binary inside a bundle for this platform.

@@ -49,6 +49,36 @@ TEST_F(PluginPath, FindsTheBundleInAnyListedFolderRecursively) {
   EXPECT_STREQ(module->plugin(0)->pluginIdentifier, "com.Qvo.Vantorel.R108");
 }
 
+TEST_F(PluginPath, PassesOverABundleWithoutABinaryForThisPlatform) {
+  const fs::path root =
+      fs::temp_directory_path() /
+      ("vantorel-path-other-" + std::to_string(ofxhost::platform::processId()));
+  const fs::path other = root / "other" / "QvoVantorel.ofx.bundle";
+  fs::create_directories(other / "Contents" / "Elsewhere");
+  fs::create_directories(root / "this");
+  fs::copy(VANTOREL_TEST_BUNDLE, root / "this" / "QvoVantorel.ofx.bundle",
+           fs::copy_options::recursive);
+  const std::string path =
+      (root / "other").string() +
+      std::string(1, ofxhost::platform::kPathListSeparator) +
+      (root / "this").string();
+  ofxhost::platform::setEnvironment("OFX_PLUGIN_PATH", path.c_str());
+  std::string error;
+  auto module = ofxhost::Module::find("QvoVantorel.ofx.bundle", &error);
+  ofxhost::platform::setEnvironment("OFX_PLUGIN_PATH",
+                                    (root / "other").string().c_str());
+  std::string none;
+  EXPECT_FALSE(ofxhost::Module::find("QvoVantorel.ofx.bundle", &none));
+  removeNowOrAtExit(root);
+  ASSERT_TRUE(module) << error;
+  EXPECT_EQ(fs::path(module->path()).parent_path().parent_path().parent_path(),
+            root / "this" / "QvoVantorel.ofx.bundle");
+  EXPECT_NE(none.find(std::string("with a ") +
+                      ofxhost::Module::architectureFolder() + " binary"),
+            std::string::npos)
+      << none;
+}
+
 TEST_F(PluginPath, ReportsWhatItCouldNotFind) {
   const std::string path =
       "/nonexistent/a" + std::string(1, ofxhost::platform::kPathListSeparator) +

@@ -34,27 +34,44 @@ inline std::uint32_t bitsOf(float f) {
 }
 
 struct ToolRun {
-  int exitCode = -1;
+  int exitCode = -1;  // -1 when a signal ended it
+  int signal = 0;     // the signal that ended it, else 0
   std::string output; // standard output and standard error together
 };
 
-// Runs the built tool with `args` (none may hold a single quote), after
-// the shell words in `prefix` (e.g. "ulimit -v 4000000;").
-inline ToolRun runTool(const std::vector<std::string> &args,
-                       const std::string &prefix = "") {
-  std::string command = prefix + " '" VANTOREL_TOOL "'";
-  for (const std::string &arg : args)
-    command += " '" + arg + "'";
-  command += " 2>&1 </dev/null";
+// Runs a shell command, standard error with standard output.
+inline ToolRun runCommand(const std::string &command) {
   ToolRun run;
-  std::FILE *pipe = popen(command.c_str(), "r");
+  std::FILE *pipe = popen((command + " 2>&1 </dev/null").c_str(), "r");
   char buffer[4096];
   std::size_t n;
   while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
     run.output.append(buffer, n);
   const int status = pclose(pipe);
   run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  // The shell reports a child's death by signal N as status 128 + N.
+  run.signal = WIFSIGNALED(status)  ? WTERMSIG(status)
+               : run.exitCode > 128 ? run.exitCode - 128
+                                    : 0;
   return run;
+}
+
+// The words of a command line, each quoted for the shell (none may hold a
+// single quote).
+inline std::string quoted(const std::vector<std::string> &words) {
+  std::string line;
+  for (const std::string &word : words)
+    line += " '" + word + "'";
+  return line;
+}
+
+// Runs the built tool with `args`, after the shell words in `prefix` (e.g.
+// "ulimit -v 4000000;"). The tool finds the build's bundle through
+// OFX_PLUGIN_PATH.
+inline ToolRun runTool(const std::vector<std::string> &args,
+                       const std::string &prefix = "") {
+  return runCommand("export OFX_PLUGIN_PATH='" VANTOREL_TEST_BUNDLE "'; " +
+                    prefix + " '" VANTOREL_TOOL "'" + quoted(args));
 }
 
 // Pixels of a file as stored, top row first, interleaved channels.

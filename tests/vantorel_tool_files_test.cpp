@@ -46,6 +46,22 @@ void writeNoise(const std::string &path, int width, int height, int channels,
   writeFile(path, width, height, channels, type, stored.data());
 }
 
+// Frames s.1 to s.4 of 8-bit noise, `size` square, in `folder`; frame 3
+// cut to a `part`-th of its bytes, so that its header reads and its pixels
+// end early.
+void writeSequenceWithFrame3Cut(const fs::path &folder,
+                                const std::string &extension, int size,
+                                int channels, int part) {
+  for (int frame = 1; frame <= 4; ++frame)
+    writeNoise(
+        (folder / ("s." + std::to_string(frame) + "." + extension)).string(),
+        size, size, channels, TypeDesc::UINT8, frame);
+  const std::string cut = (folder / ("s.3." + extension)).string();
+  const std::string whole = contentsOf(cut);
+  std::ofstream(cut, std::ios::binary | std::ios::trunc)
+      << whole.substr(0, whole.size() / part);
+}
+
 // A small tmpfs mounted at `path` for as long as the object lives.
 class Tmpfs {
 public:
@@ -98,7 +114,7 @@ TEST_F(ToolTest, FullDiskFailsEveryFormatAndLeavesTheOldFile) {
   MOUNT_OR_SKIP(disk);
   writeNoise(path("noise.png"), 700, 700, 4, TypeDesc::UINT8);
   for (const char *format :
-       {"png", "bmp", "tga", "jpg", "exr", "tif", "dpx", "hdr"}) {
+       {"png", "bmp", "tga", "jpg", "exr", "tif", "dpx", "hdr", "sgi"}) {
     const std::string out = path(std::string("disk/out.") + format);
     std::ofstream(out) << "keep me";
     const ToolRun run = runTool({"render", path("noise.png"), out});
@@ -196,7 +212,7 @@ TEST_F(ToolTest, SignalsRemoveTheTemporaryFileInFlight) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-      vantorel::removeTemporaryFilesOnSignals();
+      vantorel::removeTemporaryFilesOnSignalsAndOutOfMemory();
       vantorel::OutputFile file(target);
       std::string error;
       const std::vector<char> bytes(1 << 20, 'x');
@@ -236,7 +252,8 @@ TEST_F(ToolTest, TermDuringASequenceLeavesOnlyWholeFrames) {
   if (child == 0) {
     const std::string in = path("in.#.exr"), out = path("out/o.#.exr");
     execl(VANTOREL_TOOL, VANTOREL_TOOL, "render", in.c_str(), out.c_str(),
-          "--frames", "1-40", "--jobs", "2", static_cast<char *>(nullptr));
+          "--frames", "1-40", "--jobs", "2", "--bundle", VANTOREL_TEST_BUNDLE,
+          static_cast<char *>(nullptr));
     _exit(127);
   }
   // Stop it once the first frame is written.
@@ -310,26 +327,19 @@ TEST_F(ToolTest, EveryFrameHeaderIsCheckedBeforeTheFirstIsRendered) {
 }
 
 TEST_F(ToolTest, AFrameFailingPartWayNamesTheFramesWritten) {
-  for (int frame = 1; frame <= 4; ++frame)
-    writeNoise(path("s." + std::to_string(frame) + ".png"), 300, 300, 4,
-               TypeDesc::UINT8, frame);
-  // Frame 3's header reads, its pixels end early.
-  const std::string whole = contentsOf(path("s.3.png"));
-  std::ofstream(path("s.3.png"), std::ios::binary | std::ios::trunc)
-      << whole.substr(0, whole.size() / 3);
+  writeSequenceWithFrame3Cut(dir, "png", 300, 4, 3);
   for (const char *jobs : {"1", "2", "4"}) {
     const ToolRun run = runTool({"render", path("s.#.png"), path("o.#.png"),
                                  "--frames", "1-4", "--jobs", jobs},
                                 kLibpngLeak);
     EXPECT_EQ(run.exitCode, 1) << run.output;
-    // The last line says what failed and what was written; a line the
-    // library printed while another frame was read may come before it.
+    // The last line says what failed, in the reader's words, and what was
+    // written; libpng's own line comes before it, as libpng printed it.
     const std::size_t last = run.output.rfind('\n', run.output.size() - 2);
     const std::string failure =
         last == std::string::npos ? run.output : run.output.substr(last + 1);
     EXPECT_EQ(failure.rfind("vantorel: cannot read '" + path("s.3.png") +
-                                "': the file ends early: it is cut short or "
-                                "damaged (",
+                                "': PNG read error: ",
                             0),
               0u)
         << run.output;
@@ -339,9 +349,7 @@ TEST_F(ToolTest, AFrameFailingPartWayNamesTheFramesWritten) {
     std::istringstream lines(
         run.output.substr(0, run.output.size() - failure.size()));
     for (std::string line; std::getline(lines, line);)
-      EXPECT_EQ(line.rfind("vantorel: warning: the image library says: ", 0),
-                0u)
-          << line;
+      EXPECT_EQ(line.rfind("libpng error: ", 0), 0u) << line;
     std::set<std::string> expected;
     for (const char *name :
          {"s.1.png", "s.2.png", "s.3.png", "s.4.png", "o.1.png", "o.2.png"})
@@ -421,6 +429,22 @@ TEST_F(ToolTest, HugeRangesCostNoMemoryAndLimitsAreStated) {
       << error;
   EXPECT_EQ(plan.count(), 1000000000LL);
   EXPECT_EQ(plan.job(plan.count() - 1).in, "a.999999999.exr");
+}
+
+// A picture too large for the memory there is: one line saying so, status
+// 1, nothing left behind.
+TEST_F(ToolTest, RunningOutOfMemoryIsSaidInOneLine) {
+#ifdef TOOL_TEST_INSTRUMENTED
+  GTEST_SKIP() << "the sanitizer's operator new reports running out of "
+                  "memory itself and stops the tool";
+#endif
+  const ToolRun run = runTool(
+      {"chart", path("c.exr"), "--size", "65535x65535", "--depth", "float"},
+      "ulimit -v 4000000;");
+  EXPECT_EQ(run.exitCode, 1);
+  EXPECT_EQ(run.output, "vantorel: out of memory (is the picture too "
+                        "large?)\n");
+  EXPECT_TRUE(files().empty());
 }
 
 // ------------------------------------------------------------ types
@@ -552,6 +576,9 @@ TEST_F(ToolTest, ExrWindowsAndAttributesSurviveARender) {
 
 // ------------------------------------------------------------ messages
 
+// The tool says what failed in one line of its own, in the words of the
+// image object that failed; what a library prints itself (libpng's own
+// line) reaches standard error as printed.
 TEST_F(ToolTest, MessagesSayWhatHappenedInOneLine) {
   writeNoise(path("n.png"), 300, 300, 4, TypeDesc::UINT8);
   const std::string whole = contentsOf(path("n.png"));
@@ -560,30 +587,57 @@ TEST_F(ToolTest, MessagesSayWhatHappenedInOneLine) {
   fs::create_directories(dir / "folder.png");
   const struct {
     std::vector<std::string> args;
-    std::string message; // the whole output, up to any " ("
+    std::string message;     // the tool's line, up to its end or to "..."
+    const char *libraryLine; // a line printed before it, or ""
   } cases[] = {
       {{path("cut.png"), path("o.png")},
        "vantorel: cannot read '" + path("cut.png") +
-           "': the file ends early: it is cut short or damaged"},
+           "': PNG read error: IDAT: Read error: hit end of file...",
+       "libpng error: IDAT: Read error: hit end of file"},
       {{path("folder.png"), path("o.png")},
        "vantorel: the input '" + path("folder.png") +
-           "' is a folder, not an image file\n"},
+           "' is a folder, not an image file\n",
+       ""},
       {{path("n.png"), path("noext")},
        "vantorel: cannot write '" + path("noext") +
            "': it has no extension to choose the image format by (give one, "
-           "e.g. .exr, .png or .tif)\n"},
+           "e.g. .exr, .png or .tif)\n",
+       ""},
       {{path("n.png"), path("folder.png")},
-       "vantorel: cannot write '" + path("folder.png") + "': it is a folder\n"},
+       "vantorel: cannot write '" + path("folder.png") + "': it is a folder\n",
+       ""},
   };
   for (const auto &c : cases) {
     std::vector<std::string> args = {"render"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const ToolRun run = runTool(args, kLibpngLeak);
     EXPECT_EQ(run.exitCode, 1) << run.output;
-    EXPECT_EQ(run.output.substr(0, c.message.size()), c.message);
-    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1)
+    const std::string library =
+        *c.libraryLine ? std::string(c.libraryLine) + "\n" : "";
+    const std::size_t cut = c.message.find("...");
+    EXPECT_EQ(run.output.substr(0, library.size() + cut),
+              library + c.message.substr(0, cut));
+    EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'),
+              *c.libraryLine ? 2 : 1)
         << run.output;
   }
+}
+
+// A reader that carries on past a fault: the warning names the file its
+// image object read, whichever frame another worker is reading.
+TEST_F(ToolTest, AReaderCarryingOnPastAFaultIsNamedInAWarning) {
+  writeSequenceWithFrame3Cut(dir, "jpg", 64, 3, 2);
+  const ToolRun run = runTool({"render", path("s.#.jpg"), path("o.#.png"),
+                               "--frames", "1-4", "--jobs", "4"});
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(run.output.rfind("vantorel: warning: '" + path("s.3.jpg") +
+                                 "': JPEG error: Premature end of JPEG file",
+                             0),
+            0u)
+      << run.output;
+  EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 2)
+      << run.output;
+  EXPECT_NE(run.output.find("rendered 4 frames"), std::string::npos);
 }
 
 TEST_F(ToolTest, OnlyTheFirstOfSeveralImagesIsUsedAndSaid) {
@@ -622,13 +676,13 @@ TEST_F(ToolTest, VersionHelpAndTheBundleInTheSummary) {
   writeFile(path("in.png"), 1, 1, 4, TypeDesc::UINT8, pixel);
   const ToolRun summary = runTool({"render", path("in.png"), path("o.png")});
   EXPECT_NE(summary.output.find(std::string(", plug-in from ") +
-                                VANTOREL_BUNDLE_DIR + "\n"),
+                                VANTOREL_TEST_BUNDLE + "\n"),
             std::string::npos)
       << summary.output;
   const ToolRun chosen = runTool({"render", path("in.png"), path("o.png"),
-                                  "--bundle", VANTOREL_BUNDLE_DIR});
+                                  "--bundle", VANTOREL_TEST_BUNDLE});
   EXPECT_NE(chosen.output.find(std::string(", plug-in from ") +
-                               VANTOREL_BUNDLE_DIR + "\n"),
+                               VANTOREL_TEST_BUNDLE + "\n"),
             std::string::npos)
       << chosen.output;
 }

@@ -1,7 +1,5 @@
 #include "cli.h"
 
-#include "library_messages.h"
-
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -48,7 +46,7 @@ bool parseArgs(const Args &args, const std::vector<OptionSpec> &specs,
 }
 
 int fail(const std::string &message) {
-  std::fprintf(toolMessages(), "vantorel: %s\n", message.c_str());
+  std::fprintf(stderr, "vantorel: %s\n", message.c_str());
   return kExitFailed;
 }
 

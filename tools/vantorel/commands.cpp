@@ -1,6 +1,7 @@
 #include "commands.h"
 
-#include "library_messages.h"
+#include "platform.h"
+#include "session.h"
 
 #include <OpenImageIO/oiioversion.h>
 
@@ -18,12 +19,12 @@ const OptionSpec kFrames = {"--frames", true};
 const OptionSpec kCalls = {"--calls", false};
 const OptionSpec kOutType = {"--out-type", true};
 const OptionSpec kJobs = {"--jobs", true};
+const OptionSpec kVerify = {"--verify", false};
 
 const std::string kBundleHelp =
-    "  --bundle PATH       the plug-in bundle (default: the one this build "
-    "made,\n"
-    "                      else QvoVantorel.ofx.bundle found through "
-    "OFX_PLUGIN_PATH)\n";
+    "  --bundle PATH       load the plug-in from this bundle folder (see "
+    "\"the plug-in\"\n"
+    "                      below)\n";
 const std::string kSetHelp =
     "  --set NAME=VALUE    set a parameter by the name the plug-in declares "
     "(repeatable);\n"
@@ -37,10 +38,11 @@ const std::string kDescribeHelp =
 const std::string kRenderHelp =
     "  IN, OUT             image files (EXR, DPX, TIFF, PNG, JPEG, ...); OUT's "
     "extension\n"
-    "                      picks its format. With --frames both hold a frame "
-    "pattern,\n"
-    "                      #### or %04d, and the frame number is the render "
-    "time\n"
+    "                      picks its format; OUT has IN's channels (grey "
+    "becomes RGB).\n"
+    "                      With --frames both hold a frame pattern, #### or "
+    "%04d, and\n"
+    "                      the frame number is the render time\n"
     "  --frames FIRST-LAST the frames of a sequence\n"
     "  --depth byte|float  render at this depth (default: float for half, "
     "float and\n"
@@ -50,7 +52,17 @@ const std::string kRenderHelp =
     "a format\n"
     "                      that cannot hold it gets its nearest)\n"
     "  --jobs N            frames in flight at once, 1 to 64 (default: the "
-    "core count)\n" +
+    "core count)\n"
+    "  --verify            also compare every pixel of each output read "
+    "back with what\n"
+    "                      was rendered, for formats that store pixels "
+    "without loss\n"
+    "                      (PNG, TIFF, DPX, EXR but its lossy "
+    "compressions, BMP, TGA,\n"
+    "                      SGI, PNM); costs a full decode of every file. "
+    "Without it\n"
+    "                      each output's size, channels and pixel type are "
+    "read back\n" +
     kSetHelp + kBundleHelp;
 const std::string kChartHelp =
     "  --size WxH          chart size (default 1280x720)\n"
@@ -77,10 +89,10 @@ const std::vector<Command> &commands() {
        runDescribe},
       {"render",
        "IN OUT [--frames FIRST-LAST] [--depth byte|float] "
-       "[--out-type TYPE] [--jobs N] [--set NAME=VALUE]...",
+       "[--out-type TYPE] [--jobs N] [--verify] [--set NAME=VALUE]...",
        "render an image file, or a sequence of them, through the plug-in",
        kRenderHelp.c_str(),
-       {kBundle, kSet, kDepth, kFrames, kOutType, kJobs},
+       {kBundle, kSet, kDepth, kFrames, kOutType, kJobs, kVerify},
        runRender},
       {"chart",
        "OUT [--size WxH] [--depth byte|float] [--set NAME=VALUE]...",
@@ -107,17 +119,51 @@ const Command *findCommand(const std::string &name) {
   return nullptr;
 }
 
+namespace {
+
+// Where every command looks for the plug-in, and what its exit status
+// means: the end of every --help.
+void printBundleSearchAndExitStatus(std::FILE *out) {
+  std::fprintf(
+      out,
+      "\nthe plug-in:\n"
+      "  Every command loads the plug-in from the first of these that "
+      "holds it:\n"
+      "    1. --bundle PATH: that bundle folder (or its .ofx binary);\n"
+      "    2. the first %s with a binary for this system in\n"
+      "       the folders listed in OFX_PLUGIN_PATH (separated by '%c') or "
+      "below them;\n"
+      "    3. the same in the standard OpenFX folder %s.\n"
+      "  render's summary line and describe name the bundle loaded.\n"
+      "\nexit status:\n"
+      "  0  done\n"
+      "  1  failed: an input that cannot be read, a plug-in that cannot be "
+      "found,\n"
+      "     loaded or that fails to render, an output that cannot be "
+      "written or\n"
+      "     does not read back as written\n"
+      "  2  a mistake in the command line: an unknown command or option, a "
+      "missing\n"
+      "     or refused value\n",
+      kBundleName, ofxhost::platform::kPathListSeparator,
+      ofxhost::platform::standardPluginFolder().c_str());
+}
+
+} // namespace
+
 void printUsage(std::FILE *out) {
   std::fprintf(out, "usage: vantorel COMMAND [OPTIONS]\n"
                     "       vantorel COMMAND --help\n"
                     "       vantorel --version\n\ncommands:\n");
   for (const Command &c : commands())
     std::fprintf(out, "  %s %s\n      %s\n", c.name, c.arguments, c.summary);
+  printBundleSearchAndExitStatus(out);
 }
 
 void printCommandHelp(const Command &command, std::FILE *out) {
   std::fprintf(out, "usage: vantorel %s %s\n\n%s\n\noptions:\n%s", command.name,
                command.arguments, command.summary, command.options);
+  printBundleSearchAndExitStatus(out);
 }
 
 void printVersion(std::FILE *out) {
@@ -126,16 +172,14 @@ void printVersion(std::FILE *out) {
 }
 
 int usageError(const char *command, const std::string &message) {
-  std::fprintf(toolMessages(), "vantorel: %s\n", message.c_str());
+  std::fprintf(stderr, "vantorel: %s\n", message.c_str());
   const Command *c = command ? findCommand(command) : nullptr;
   if (c)
-    std::fprintf(toolMessages(),
-                 "usage: vantorel %s %s  (see vantorel %s --help)\n", c->name,
-                 c->arguments, c->name);
+    std::fprintf(stderr, "usage: vantorel %s %s  (see vantorel %s --help)\n",
+                 c->name, c->arguments, c->name);
   else
-    std::fprintf(toolMessages(),
-                 "usage: vantorel COMMAND [OPTIONS]  (see vantorel "
-                 "--help)\n");
+    std::fprintf(stderr, "usage: vantorel COMMAND [OPTIONS]  (see vantorel "
+                         "--help)\n");
   return kExitUsage;
 }
 

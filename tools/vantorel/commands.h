@@ -2,10 +2,8 @@
 #pragma once
 
 #include "cli.h"
-#include "frame.h"
-#include "sequence.h"
 
-#include <optional>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -37,14 +35,5 @@ int runDescribe(const ParsedArgs &args);
 int runRender(const ParsedArgs &args);
 int runChart(const ParsedArgs &args);
 int runGallery(const ParsedArgs &args);
-
-class Session;
-
-// One frame of vantorel render: reads job.in (at `depth` when given),
-// renders it at job.time and writes job.out; *frame holds the result.
-// False with *error, and nothing written, when any step fails.
-bool renderFile(Session &session, const FrameJob &job,
-                const std::optional<Depth> &depth, Frame *frame,
-                std::string *error);
 
 } // namespace vantorel

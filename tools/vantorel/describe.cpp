@@ -156,6 +156,7 @@ int runDescribe(const ParsedArgs &args) {
   std::unique_ptr<Module> module = loadModule(bundle, &error);
   if (!module)
     return fail(error);
+  std::printf("bundle   %s\n", bundleFolderOf(*module).c_str());
   std::printf("binary   %s\n", module->path().c_str());
   const int count = module->numberOfPlugins();
   std::printf("plug-ins %d\n", count);

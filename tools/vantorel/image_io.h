@@ -1,7 +1,8 @@
 // Reading and writing image files through OpenImageIO (EXR, DPX, TIFF,
 // PNG, JPEG and whatever else it knows), converted to and from the frames
-// the plug-in takes. Files are encoded in memory and written whole through
-// an OutputFile, so every failure is seen and nothing partial is left.
+// the plug-in takes. Files are encoded in memory, written whole through an
+// OutputFile and read back before they take their name, so every failure
+// is seen and nothing partial or unreadable is left.
 #pragma once
 
 #include "frame.h"
@@ -39,6 +40,9 @@ struct PixelType {
 // The pixel type a header describes.
 PixelType pixelTypeOf(const OIIO::ImageSpec &spec);
 
+// "WxH, N channels, TYPE" of a header.
+std::string shapeOf(const OIIO::ImageSpec &spec);
+
 // "uint8", "uint16", "half" or "float" (--out-type).
 bool parsePixelType(const std::string &text, PixelType *type,
                     std::string *error);
@@ -54,6 +58,8 @@ bool readHeader(const std::string &path, ImageHeader *header,
 // for 8-bit files. Colours are read as stored (alpha is not multiplied
 // in). The frame's bounds follow the data window, y flipped to point up
 // from the bottom of the display window. *header gets the file's header.
+// A reader that carries on past a fault in the file (libjpeg past the end
+// of a cut JPEG) gets a warning on standard error naming `path`.
 bool readImage(const std::string &path, const std::optional<Depth> &depth,
                Frame *frame, ImageHeader *header, std::string *error);
 
@@ -65,33 +71,49 @@ bool checkWritable(const std::string &path, std::string *error);
 struct WriteOptions {
   // The pixel type to store; else the source's, else the frame's depth.
   std::optional<PixelType> type;
-  // The header of the file the frame came from: its windows and
-  // attributes are kept where the output format holds them.
+  // The header of the file the frame came from: its channel set, windows
+  // and attributes are kept where the output format holds them. Without
+  // one the frame is written as RGBA (RGB where the format has no alpha).
   const ImageHeader *source = nullptr;
+  // Also compare every pixel read back, for formats that store them
+  // without loss (--verify).
+  bool comparePixels = false;
 };
 
-// A file encoded but not yet on the disk: the bytes in memory (or, for
-// a format whose writer only writes by name, its temporary file).
+// A file encoded in memory but not yet on the disk.
 class EncodedImage {
 public:
   explicit EncodedImage(const std::string &path) : file_(path) {}
-  // Writes the bytes to the temporary file, flushes it to the disk and
-  // renames it to the path. False with *error naming the path, the
-  // temporary file gone and any old file at the path untouched.
+  // Writes the bytes to a temporary file beside the path and flushes it to
+  // the disk; opens what was written with the image library and checks
+  // its size, channel count and pixel type (and with comparePixels every
+  // pixel); then renames it to the path. False with *error naming the path
+  // and what failed or differs, the temporary file gone and any old file
+  // at the path untouched.
   bool place(std::string *error);
+  // Whether alpha is written for a source without alpha, because the
+  // render made it other than opaque.
+  bool alphaAdded() const { return alphaAdded_; }
 
 private:
   friend std::unique_ptr<EncodedImage> encodeImage(const std::string &,
                                                    const Frame &,
                                                    const WriteOptions &,
                                                    std::string *);
+  bool readsBack(std::string *error);
+
   OutputFile file_;
   std::vector<unsigned char> bytes_;
-  bool inMemory_ = true;
+  // What the file must read back as: size, channels and pixel type.
+  OIIO::ImageSpec meant_;
+  // With comparePixels on a lossless format: the pixels as stored, top
+  // row first; else empty.
+  std::vector<unsigned char> pixels_;
+  bool alphaAdded_ = false;
 };
 
-// Encodes `frame` in the format `path`'s extension names, with alpha where
-// the format holds it. Null with *error naming `path` on failure.
+// Encodes `frame` in the format `path`'s extension names. Null with
+// *error naming `path` on failure.
 std::unique_ptr<EncodedImage> encodeImage(const std::string &path,
                                           const Frame &frame,
                                           const WriteOptions &options,

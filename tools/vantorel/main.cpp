@@ -1,13 +1,10 @@
 // vantorel: loads the plug-in into the project's own host and applies it
 // from the command line.
 #include "commands.h"
-#include "library_messages.h"
 #include "output_file.h"
 
 #include <algorithm>
 #include <cstdio>
-#include <exception>
-#include <new>
 
 int main(int argc, char **argv) {
   using namespace vantorel;
@@ -35,13 +32,6 @@ int main(int argc, char **argv) {
   std::string error;
   if (!parseArgs(args, command->accepted, &parsed, &error))
     return usageError(command->name, error);
-  removeTemporaryFilesOnSignals();
-  catchLibraryMessages();
-  try {
-    return command->run(parsed);
-  } catch (const std::bad_alloc &) {
-    return fail("out of memory (is the picture too large?)");
-  } catch (const std::exception &e) {
-    return fail(e.what());
-  }
+  removeTemporaryFilesOnSignalsAndOutOfMemory();
+  return command->run(parsed);
 }

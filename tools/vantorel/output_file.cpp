@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <new>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,12 +27,29 @@ char slotPath[kSlots][PATH_MAX];
 
 const int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-extern "C" void removeInFlightAndStop(int signal) {
+// Only what a signal handler may do: read memory and call unlink.
+void removeInFlight() {
   for (int i = 0; i < kSlots; ++i)
     if (slotState[i].load() == 2)
       unlink(slotPath[i]);
+}
+
+extern "C" void removeInFlightAndStop(int signal) {
+  removeInFlight();
   std::signal(signal, SIG_DFL);
   raise(signal); // delivered with the default action once this returns
+}
+
+// Called by operator new when memory runs out, in place of an exception:
+// the tool reports every failure the same way, and this one ends it.
+void outOfMemory() {
+  static const char message[] =
+      "vantorel: out of memory (is the picture too large?)\n";
+  if (::write(2, message, sizeof message - 1) < 0) {
+    // Nothing more can be said.
+  }
+  removeInFlight();
+  _exit(1);
 }
 
 int claimSlot(const std::string &path) {
@@ -92,7 +111,8 @@ bool syncAndClose(int fd) {
 
 } // namespace
 
-void removeTemporaryFilesOnSignals() {
+void removeTemporaryFilesOnSignalsAndOutOfMemory() {
+  std::set_new_handler(outOfMemory);
   struct sigaction action = {};
   action.sa_handler = removeInFlightAndStop;
   sigemptyset(&action.sa_mask);
@@ -128,10 +148,14 @@ OutputFile::OutputFile(std::string target)
 
 OutputFile::~OutputFile() { discard(); }
 
-bool OutputFile::failWith(int errorNumber, std::string *error) {
-  *error = "cannot write '" + target_ + "': " + reasonOf(errorNumber);
+bool OutputFile::fail(const std::string &reason, std::string *error) {
+  *error = "cannot write '" + target_ + "': " + reason;
   discard();
   return false;
+}
+
+bool OutputFile::failWith(int errorNumber, std::string *error) {
+  return fail(reasonOf(errorNumber), error);
 }
 
 bool OutputFile::write(const void *data, std::size_t size, std::string *error) {
@@ -144,13 +168,6 @@ bool OutputFile::write(const void *data, std::size_t size, std::string *error) {
     close(fd);
     return failWith(writeError, error);
   }
-  return syncAndClose(fd) || failWith(errno, error);
-}
-
-bool OutputFile::flushWritten(std::string *error) {
-  const int fd = ::open(temporary_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0)
-    return failWith(errno, error);
   return syncAndClose(fd) || failWith(errno, error);
 }
 
@@ -177,6 +194,50 @@ void OutputFile::discard() {
   done_ = true;
   releaseSlot(slot_);
   slot_ = -1;
+}
+
+MemoryFile::MemoryFile() {
+  fd_ = memfd_create("vantorel-encode", MFD_CLOEXEC);
+  if (fd_ < 0)
+    madeError_ = errno;
+  else
+    path_ = "/proc/self/fd/" + std::to_string(fd_);
+}
+
+MemoryFile::~MemoryFile() {
+  if (fd_ >= 0)
+    close(fd_);
+}
+
+bool MemoryFile::made(std::string *error) const {
+  if (fd_ < 0)
+    *error =
+        "cannot make a file in memory to encode into: " + reasonOf(madeError_);
+  return fd_ >= 0;
+}
+
+bool MemoryFile::contents(std::vector<unsigned char> *bytes,
+                          std::string *error) const {
+  struct stat status = {};
+  if (fstat(fd_, &status) != 0) {
+    *error = "cannot read the file encoded in memory: " + reasonOf(errno);
+    return false;
+  }
+  bytes->resize(static_cast<std::size_t>(status.st_size));
+  std::size_t done = 0;
+  while (done < bytes->size()) {
+    const ssize_t n = pread(fd_, bytes->data() + done, bytes->size() - done,
+                            static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0) {
+      *error = "cannot read the file encoded in memory: " +
+               reasonOf(n < 0 ? errno : EIO);
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
 }
 
 } // namespace vantorel

@@ -7,13 +7,15 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace vantorel {
 
 // Installs the handlers that remove temporary files in flight on SIGINT,
 // SIGTERM and SIGHUP and then end the process with that signal's usual
-// status. Call once, before any file is written.
-void removeTemporaryFilesOnSignals();
+// status, and when memory runs out print "vantorel: out of memory", remove
+// them and exit with status 1. Call once, before any file is written.
+void removeTemporaryFilesOnSignalsAndOutOfMemory();
 
 // The reason a file operation failed, in words, from an errno value:
 // "the disk is full", "permission denied", ...
@@ -34,12 +36,13 @@ public:
   // Creates the temporary file and writes `size` bytes into it, then
   // flushes it to the disk. False with *error naming the target.
   bool write(const void *data, std::size_t size, std::string *error);
-  // Flushes a temporary file that a writer filled by name to the disk.
-  bool flushWritten(std::string *error);
   // Renames the temporary file to the target and flushes the folder.
   bool commit(std::string *error);
   // Removes the temporary file now.
   void discard();
+  // Removes the temporary file and answers false with "cannot write
+  // 'TARGET': REASON" in *error.
+  bool fail(const std::string &reason, std::string *error);
 
 private:
   bool failWith(int errorNumber, std::string *error);
@@ -47,6 +50,29 @@ private:
   std::string temporary_;
   int slot_ = -1; // in the table the signal handlers read
   bool done_ = false;
+};
+
+// A file that lives in memory only, for image writers that write to a file
+// name rather than to memory: its name opens the same memory again, and
+// reading and seeking in it work as in a file on a disk.
+class MemoryFile {
+public:
+  MemoryFile();
+  ~MemoryFile();
+  MemoryFile(const MemoryFile &) = delete;
+  MemoryFile &operator=(const MemoryFile &) = delete;
+
+  // Whether it was made; else *error says why.
+  bool made(std::string *error) const;
+  // The name a writer opens it by.
+  const std::string &path() const { return path_; }
+  // Everything written to it. False with *error when it cannot be read.
+  bool contents(std::vector<unsigned char> *bytes, std::string *error) const;
+
+private:
+  int fd_ = -1;
+  int madeError_ = 0;
+  std::string path_;
 };
 
 } // namespace vantorel

@@ -16,7 +16,8 @@ Progress::Progress(long long total, std::FILE *out, bool bar,
     drawBar();
 }
 
-void Progress::frameDone(const Frame &frame) {
+void Progress::frameDone(const Frame &frame, bool alphaAdded) {
+  alphaAdded_ += alphaAdded ? 1 : 0;
   if (done_ > 0 && (frame.width != width_ || frame.height != height_))
     sizesVary_ = true;
   width_ = frame.width;
@@ -45,9 +46,15 @@ std::string Progress::summary() const {
   char time[64];
   std::snprintf(time, sizeof time, "%.1f ms per frame",
                 done_ > 0 ? took.count() / static_cast<double>(done_) : 0.0);
+  const std::string alpha =
+      alphaAdded_ == 0
+          ? ""
+          : ", alpha kept in " + std::to_string(alphaAdded_) + " frame" +
+                (alphaAdded_ == 1 ? "" : "s") +
+                " whose input has none (the render made it not opaque)";
   return "rendered " + std::to_string(done_) + " frame" +
          (done_ == 1 ? "" : "s") + ", " + size + ", " + depthName(depth_) +
-         ", " + time + ", plug-in from " + bundle_;
+         ", " + time + alpha + ", plug-in from " + bundle_;
 }
 
 void Progress::finish() {

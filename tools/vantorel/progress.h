@@ -14,10 +14,11 @@ public:
   // `bar`: redraw a progress bar on `out` after every frame. `bundle`: the
   // plug-in bundle the summary names.
   Progress(long long total, std::FILE *out, bool bar, std::string bundle);
-  // Counts a finished frame.
-  void frameDone(const Frame &frame);
+  // Counts a finished frame; `alphaAdded`: it was written with alpha,
+  // which its input has not, because the render made it other than opaque.
+  void frameDone(const Frame &frame, bool alphaAdded);
   // Ends the bar and prints the summary: frames, size, depth, time per
-  // frame and the bundle.
+  // frame, the frames that gained alpha and the bundle.
   void finish();
   // Ends the bar line so that an error message starts on a line of its own.
   void abandon();
@@ -28,6 +29,7 @@ private:
 
   long long total_;
   long long done_ = 0;
+  long long alphaAdded_ = 0;
   std::FILE *out_;
   bool bar_;
   std::string bundle_;

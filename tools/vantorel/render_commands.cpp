@@ -3,16 +3,14 @@
 #include "commands.h"
 #include "gallery.h"
 #include "image_io.h"
-#include "library_messages.h"
 #include "progress.h"
 #include "sequence.h"
+#include "sequence_render.h"
 #include "session.h"
 
 #include <algorithm>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <thread>
 #include <unistd.h>
 
@@ -20,27 +18,14 @@ namespace vantorel {
 
 namespace {
 
-// Opens the plug-in, switches every aid on when asked, then applies the
-// --set options. On failure prints the error and answers the exit code in
-// *exitCode.
-std::unique_ptr<Session> openSession(const char *command,
-                                     const ParsedArgs &args, bool everyAid,
-                                     int *exitCode) {
-  std::string error;
-  std::unique_ptr<Session> session =
-      Session::open(args.value("--bundle"), &error);
-  if (!session) {
-    *exitCode = fail(error);
-    return nullptr;
-  }
+// Switches every aid on when asked, then applies the --set options. False
+// with *error at the first setting refused.
+bool applySettings(Session &session, const ParsedArgs &args, bool everyAid,
+                   std::string *error) {
   if (everyAid)
-    for (const Setting &setting : everyAidOn(session->params()))
-      session->set(setting);
-  if (!session->setAll(args.values("--set"), &error)) {
-    *exitCode = usageError(command, error);
-    return nullptr;
-  }
-  return session;
+    for (const Setting &setting : everyAidOn(session.params()))
+      session.set(setting);
+  return session.setAll(args.values("--set"), error);
 }
 
 // "--depth", when given.
@@ -55,13 +40,6 @@ bool depthOption(const ParsedArgs &args, std::optional<Depth> *depth,
   return true;
 }
 
-// How render reads, writes and spreads its frames.
-struct RenderOptions {
-  std::optional<Depth> depth;
-  std::optional<PixelType> outType;
-  int jobs = 1;
-};
-
 const int kMostJobs = 64;
 
 bool renderOptions(const ParsedArgs &args, RenderOptions *options,
@@ -74,6 +52,7 @@ bool renderOptions(const ParsedArgs &args, RenderOptions *options,
       return false;
     options->outType = type;
   }
+  options->comparePixels = args.has("--verify");
   const int cores = static_cast<int>(std::thread::hardware_concurrency());
   options->jobs = std::clamp(cores, 1, kMostJobs);
   if (!args.has("--jobs"))
@@ -92,22 +71,21 @@ bool renderOptions(const ParsedArgs &args, RenderOptions *options,
 
 void warnIfMoreImages(const std::string &path, const ImageHeader &header) {
   if (header.moreImages)
-    std::fprintf(toolMessages(),
+    std::fprintf(stderr,
                  "vantorel: warning: '%s' holds more than one image (pages "
                  "or animation frames); only the first is rendered\n",
                  path.c_str());
 }
 
-// What must match the first frame in every frame of a sequence.
-std::string shapeOf(const ImageHeader &header) {
+// What must match the first frame in every frame of a sequence: the shape
+// and the data window's origin.
+std::string frameShapeOf(const ImageHeader &header) {
   const OIIO::ImageSpec &spec = header.spec;
-  std::string shape =
-      std::to_string(spec.width) + "x" + std::to_string(spec.height);
+  std::string shape = shapeOf(spec);
   if (spec.x || spec.y)
-    shape +=
-        " at (" + std::to_string(spec.x) + ", " + std::to_string(spec.y) + ")";
-  return shape + ", " + std::to_string(spec.nchannels) + " channel" +
-         (spec.nchannels == 1 ? "" : "s") + ", " + pixelTypeOf(spec).name();
+    shape.insert(shape.find(','), " at (" + std::to_string(spec.x) + ", " +
+                                      std::to_string(spec.y) + ")");
+  return shape;
 }
 
 // Reads the header of every input before anything is rendered: each
@@ -120,7 +98,7 @@ bool checkInputs(const FramePlan &plan, std::string *error) {
     ImageHeader header;
     if (!readHeader(job.in, &header, error))
       return false;
-    const std::string shape = shapeOf(header);
+    const std::string shape = frameShapeOf(header);
     if (i == 0) {
       firstShape = shape;
       warnIfMoreImages(job.in, header);
@@ -134,127 +112,7 @@ bool checkInputs(const FramePlan &plan, std::string *error) {
   return true;
 }
 
-// Renders the frames of a plan with `jobs` frames in flight: each worker
-// reads, renders (one frame at a time through the plug-in) and encodes its
-// frame in memory, then waits for its turn to write it to the disk and
-// rename it into place, so that frames reach the disk in order and those
-// there are always a complete run from the first.
-class SequenceRender {
-public:
-  SequenceRender(Session &session, const FramePlan &plan,
-                 const RenderOptions &options, Progress &progress)
-      : session_(session), plan_(plan), options_(options), progress_(progress) {
-  }
-
-  // False with *error when a frame failed; the frames before it are
-  // written.
-  bool run(std::string *error) {
-    const int workers =
-        static_cast<int>(std::min<long long>(options_.jobs, plan_.count()));
-    std::vector<std::thread> threads;
-    for (int i = 1; i < workers; ++i)
-      threads.emplace_back([this] { work(); });
-    work();
-    for (std::thread &thread : threads)
-      thread.join();
-    if (!failed_)
-      return true;
-    *error = error_;
-    if (plan_.inPattern.present)
-      *error += committed_ == 0
-                    ? "; no frame was written"
-                    : "; frames " + std::to_string(plan_.first) + "-" +
-                          std::to_string(plan_.first + committed_ - 1) +
-                          " were written and are complete";
-    return false;
-  }
-
-private:
-  void work() {
-    for (;;) {
-      long long index = 0;
-      {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (failed_ || next_ >= plan_.count())
-          return;
-        index = next_++;
-      }
-      std::string error;
-      Frame frame;
-      std::unique_ptr<EncodedImage> file;
-      try {
-        file = renderOne(plan_.job(index), &frame, &error);
-      } catch (const std::bad_alloc &) {
-        error = "out of memory (is the picture too large?)";
-      } catch (const std::exception &e) {
-        error = e.what();
-      }
-      std::unique_lock<std::mutex> lock(mutex_);
-      turn_.wait(lock, [&] { return failed_ || committed_ == index; });
-      if (failed_)
-        return; // `file` removes its temporary file as it goes
-      if (!file || !file->place(&error)) {
-        failed_ = true;
-        error_ = error;
-      } else {
-        ++committed_;
-        progress_.frameDone(frame);
-      }
-      turn_.notify_all();
-    }
-  }
-
-  // Reads, renders and encodes one frame; *frame keeps its size and depth.
-  std::unique_ptr<EncodedImage> renderOne(const FrameJob &job, Frame *frame,
-                                          std::string *error) {
-    ImageHeader header;
-    if (!readImage(job.in, options_.depth, frame, &header, error))
-      return nullptr;
-    {
-      std::lock_guard<std::mutex> lock(renderMutex_);
-      if (!session_.render(*frame, job.time, error))
-        return nullptr;
-    }
-    auto file =
-        encodeImage(job.out, *frame, {options_.outType, &header}, error);
-    std::vector<std::uint8_t>().swap(frame->bytes);
-    std::vector<float>().swap(frame->floats);
-    return file;
-  }
-
-  Session &session_;
-  const FramePlan &plan_;
-  const RenderOptions &options_;
-  Progress &progress_;
-  std::mutex mutex_, renderMutex_;
-  std::condition_variable turn_;
-  long long next_ = 0, committed_ = 0;
-  bool failed_ = false;
-  std::string error_;
-};
-
-// Renders the chart under the session's settings and writes it at `out`.
-int writeChart(Session &session, const std::string &out, int width, int height,
-               Depth depth) {
-  std::string error;
-  Frame frame = makeChart(width, height, depth);
-  if (!session.render(frame, 0.0, &error) ||
-      !writeImage(out, frame, {}, &error))
-    return fail(error);
-  std::printf("%s\n", out.c_str());
-  return kExitOk;
-}
-
 } // namespace
-
-bool renderFile(Session &session, const FrameJob &job,
-                const std::optional<Depth> &depth, Frame *frame,
-                std::string *error) {
-  ImageHeader header;
-  return readImage(job.in, depth, frame, &header, error) &&
-         session.render(*frame, job.time, error) &&
-         writeImage(job.out, *frame, {std::nullopt, &header}, error);
-}
 
 int runRender(const ParsedArgs &args) {
   if (args.positional.size() != 2)
@@ -266,23 +124,24 @@ int runRender(const ParsedArgs &args) {
       !planFrames(args.positional[0], args.positional[1],
                   args.value("--frames"), &plan, &error))
     return usageError("render", error);
-  int exitCode = kExitOk;
   std::unique_ptr<Session> session =
-      openSession("render", args, false, &exitCode);
+      Session::open(args.value("--bundle"), &error);
   if (!session)
-    return exitCode;
+    return fail(error);
+  if (!applySettings(*session, args, false, &error))
+    return usageError("render", error);
   if (!checkWritable(plan.job(0).out, &error) || !checkInputs(plan, &error))
     return fail(error);
-  Progress progress(plan.count(), toolMessages(),
-                    isatty(fileno(toolMessages())), session->bundle());
-  SequenceRender render(*session, plan, options, progress);
-  if (!render.run(&error)) {
+  Progress progress(plan.count(), stderr, isatty(fileno(stderr)),
+                    session->bundle());
+  if (!renderFrames(*session, plan, options, progress, &error)) {
     progress.abandon();
     return fail(error);
   }
   progress.finish();
   return kExitOk;
 }
+
 int runChart(const ParsedArgs &args) {
   if (args.positional.size() != 1)
     return usageError("chart", "chart takes one output file");
@@ -293,15 +152,20 @@ int runChart(const ParsedArgs &args) {
   if (!parseSize(args.value("--size", "1280x720"), &width, &height, &error) ||
       !depthOption(args, &depth, &error))
     return usageError("chart", error);
-  int exitCode = kExitOk;
   std::unique_ptr<Session> session =
-      openSession("chart", args, true, &exitCode);
+      Session::open(args.value("--bundle"), &error);
   if (!session)
-    return exitCode;
+    return fail(error);
+  if (!applySettings(*session, args, true, &error))
+    return usageError("chart", error);
   if (!checkWritable(out, &error))
     return fail(error);
-  return writeChart(*session, out, width, height,
-                    depth.value_or(naturalDepthFor(out)));
+  Frame frame = makeChart(width, height, depth.value_or(naturalDepthFor(out)));
+  if (!session->render(frame, 0.0, &error) ||
+      !writeImage(out, frame, {}, &error))
+    return fail(error);
+  std::printf("%s\n", out.c_str());
+  return kExitOk;
 }
 
 int runGallery(const ParsedArgs &args) {
@@ -312,11 +176,10 @@ int runGallery(const ParsedArgs &args) {
   std::string error;
   if (!parseSize(args.value("--size", "310x174"), &width, &height, &error))
     return usageError("gallery", error);
-  int exitCode = kExitOk;
   std::unique_ptr<Session> session =
-      openSession("gallery", args, false, &exitCode);
+      Session::open(args.value("--bundle"), &error);
   if (!session)
-    return exitCode;
+    return fail(error);
   Frame sheet;
   if (!checkWritable(out, &error) ||
       !makeGallery(*session, width, height, &sheet, &error) ||

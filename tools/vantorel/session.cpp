@@ -11,14 +11,16 @@ const char kBundleName[] = "QvoVantorel.ofx.bundle";
 
 std::unique_ptr<ofxhost::Module> loadModule(const std::string &bundle,
                                             std::string *error) {
-  using ofxhost::Module;
-  if (!bundle.empty())
-    return Module::load(bundle, error);
-  std::error_code ec;
-  const std::string built = VANTOREL_BUNDLE_DIR;
-  if (std::filesystem::exists(Module::binaryPathOf(built), ec))
-    return Module::load(built, error);
-  return Module::find(kBundleName, error);
+  return bundle.empty() ? ofxhost::Module::find(kBundleName, error)
+                        : ofxhost::Module::load(bundle, error);
+}
+
+std::string bundleFolderOf(const ofxhost::Module &module) {
+  for (std::filesystem::path p(module.path()); p.has_relative_path();
+       p = p.parent_path())
+    if (p.extension() == ".bundle")
+      return p.string();
+  return module.path();
 }
 
 bool actionSucceeded(OfxStatus status) {
@@ -88,13 +90,7 @@ Session::~Session() {
     host_.action(plugin_, kOfxActionUnload, nullptr);
 }
 
-std::string Session::bundle() const {
-  for (std::filesystem::path p(module_->path()); p.has_relative_path();
-       p = p.parent_path())
-    if (p.extension() == ".bundle")
-      return p.string();
-  return module_->path();
-}
+std::string Session::bundle() const { return bundleFolderOf(*module_); }
 
 void Session::set(const Setting &setting) {
   host_.setParam(instance_, setting.name, setting.value);

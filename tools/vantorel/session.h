@@ -15,10 +15,15 @@ namespace vantorel {
 
 extern const char kBundleName[]; // "QvoVantorel.ofx.bundle"
 
-// Loads `bundle`; when empty, the bundle this build made, else the first
-// one found through OFX_PLUGIN_PATH. Null with *error on failure.
+// Loads the plug-in from `bundle` (--bundle); when that is empty, from the
+// first kBundleName in the folders of OFX_PLUGIN_PATH, else in the standard
+// plug-in folder. Null with *error on failure.
 std::unique_ptr<ofxhost::Module> loadModule(const std::string &bundle,
                                             std::string *error);
+
+// The bundle folder that holds `module`'s binary (the binary itself when it
+// lies in none).
+std::string bundleFolderOf(const ofxhost::Module &module);
 
 // OK, or the reply-default answer to an action.
 bool actionSucceeded(OfxStatus status);
