@@ -46,6 +46,10 @@ const std::vector<FormatTypes> kFormatTypes = {
      {TypeDesc::UINT8, TypeDesc::UINT16, TypeDesc::FLOAT},
      false},
     {{".dpx"}, {TypeDesc::UINT8, TypeDesc::UINT16, TypeDesc::FLOAT}, true},
+    // RLA writes half as 16-bit integers; FITS writes half as float and
+    // 16-bit as signed integers.
+    {{".rla"}, {TypeDesc::UINT8, TypeDesc::UINT16, TypeDesc::FLOAT}, false},
+    {{".fits"}, {TypeDesc::UINT8, TypeDesc::FLOAT}, false},
     {{".exr", ".sxr", ".mxr"}, {TypeDesc::HALF, TypeDesc::FLOAT}, false},
     {{".hdr", ".rgbe"}, {TypeDesc::FLOAT}, false},
     {{".jpg", ".jpeg", ".jpe", ".jfif", ".bmp", ".tga", ".gif", ".webp", ".ppm",
@@ -213,19 +217,28 @@ openInput(const std::string &path, ImageHeader *header, std::string *error) {
   return in;
 }
 
+// Formats whose files always hold alpha: an RGB image written to them
+// reads back as RGBA, so they are given RGBA.
+bool alwaysHoldsAlpha(const OIIO::ImageOutput &out) {
+  for (const char *name : {"gif", "ico"})
+    if (std::strcmp(out.format_name(), name) == 0)
+      return true;
+  return false;
+}
+
 // The channels written: the source's channel set (grey as RGB), RGBA for
-// a synthesized frame, and no alpha where the format has none. A source
-// without alpha gets one only when the render made it other than opaque
-// (*alphaAdded).
+// a synthesized frame, and no alpha where the format has none (RGBA where
+// it always has). A source without alpha gets one only when the render made
+// it other than opaque (*alphaAdded).
 int channelsToWrite(const Frame &frame, const ImageHeader *source,
-                    bool formatHoldsAlpha, bool *alphaAdded) {
+                    const OIIO::ImageOutput &out, bool *alphaAdded) {
   *alphaAdded = false;
-  if (!formatHoldsAlpha)
+  if (!out.supports("alpha"))
     return 3;
   if (!source || source->spec.nchannels == 4)
     return 4;
   *alphaAdded = !isOpaque(frame);
-  return *alphaAdded ? 4 : 3;
+  return *alphaAdded || alwaysHoldsAlpha(out) ? 4 : 3;
 }
 
 // How the written file is described: the source's windows and attributes with
@@ -450,8 +463,8 @@ std::unique_ptr<EncodedImage> encodeImage(const std::string &path,
     return nullptr;
   }
   auto encoded = std::make_unique<EncodedImage>(path);
-  const int channels = channelsToWrite(
-      frame, options.source, out->supports("alpha"), &encoded->alphaAdded_);
+  const int channels =
+      channelsToWrite(frame, options.source, *out, &encoded->alphaAdded_);
   const PixelType wanted = options.type     ? *options.type
                            : options.source ? pixelTypeOf(options.source->spec)
                                             : PixelType{typeOf(frame.depth), 0};
