@@ -110,7 +110,7 @@ TEST_F(InstalledTool, FindsTheBundleThroughOfxPluginPathNotTheBuildFolder) {
                   std::string(VANTOREL_OFX_ARCH) +
                   " binary in the folders of OFX_PLUGIN_PATH (not set) or "
                   "in " +
-                  kStandardFolder + "\n");
+                  kStandardFolder + " (name one with --bundle PATH)\n");
     EXPECT_EQ(rendered.output, described.output);
   }
 }

@@ -11,8 +11,12 @@ const char kBundleName[] = "QvoVantorel.ofx.bundle";
 
 std::unique_ptr<ofxhost::Module> loadModule(const std::string &bundle,
                                             std::string *error) {
-  return bundle.empty() ? ofxhost::Module::find(kBundleName, error)
-                        : ofxhost::Module::load(bundle, error);
+  if (!bundle.empty())
+    return ofxhost::Module::load(bundle, error);
+  auto module = ofxhost::Module::find(kBundleName, error);
+  if (!module && error)
+    *error += " (name one with --bundle PATH)";
+  return module;
 }
 
 std::string bundleFolderOf(const ofxhost::Module &module) {
