@@ -27,10 +27,14 @@ flatten <"$work/page" >"$work/flat"
 # blocks: help text as its blocks, one a line, spaces collapsed: a line at
 # column 0 or indented by two starts a block and deeper lines go on with it;
 # "usage: " is dropped, and the lines indented under it stand alone. The
-# heading "commands:" is left out: the page's COMMANDS section stands for it.
+# headings "commands:", "the plug-in:" and "exit status:" are left out: the
+# page's COMMANDS, BUNDLE SEARCH and EXIT STATUS sections stand for them.
 blocks() {
   awk '
-    function flush() { if (block != "" && block != "commands:") print block; block = "" }
+    function heading(s) {
+      return s == "commands:" || s == "the plug-in:" || s == "exit status:"
+    }
+    function flush() { if (block != "" && !heading(block)) print block; block = "" }
     function add(s) { sub(/^ +/, "", s); block = block (block == "" ? "" : " ") s }
     /^[ \t]*$/ { flush(); usage = 0; next }
     /^usage: / { flush(); add(substr($0, 8)); usage = 1; next }

@@ -40,7 +40,21 @@ commands:
       paint a picture
   erase OUT
       erase a picture
+
+the plug-in:
+  Found in the first of:
+    1. --bundle PATH;
+    2. the folders of
+       OFX_PLUGIN_PATH.
+
+exit status:
+  0  done
+  1  failed
 EOF
+# Every command's help repeats the shared sections, as the tool's does.
+shared_sections() {
+  sed -n '/^the plug-in:/,$p' "$work/tool/help"
+}
 cat >"$work/tool/paint.help" <<'EOF'
 usage: vantorel paint IN OUT [--colour NAME]
 
@@ -54,7 +68,9 @@ options:
   --within FIRST-LAST the name fills its column
   --flag
                       a switch whose description starts below it
+
 EOF
+shared_sections >>"$work/tool/paint.help"
 cat >"$work/tool/erase.help" <<'EOF'
 usage: vantorel erase OUT
 
@@ -62,7 +78,9 @@ erase a picture
 
 options:
   --all               everything
+
 EOF
+shared_sections >>"$work/tool/erase.help"
 cat >"$work/template" <<'EOF'
 .TH VANTOREL 1 "@DATE@" "@VERSION@" "User Commands"
 .SH NAME
@@ -73,6 +91,10 @@ vantorel \- a stand-in
 @OVERVIEW@
 .SH COMMANDS
 @COMMANDS@
+.SH BUNDLE SEARCH
+@BUNDLE_SEARCH@
+.SH EXIT STATUS
+@EXIT_STATUS@
 .SH EXAMPLES
 .EX
 vantorel paint in.png out.png \e
@@ -114,8 +136,17 @@ a name that fills its column|\fB\-\-within\fR \fIFIRST\-LAST\fR
 its description after it|the name fills its column
 a description that starts below its name|a switch whose description starts below it
 a subsection per command|.SS erase
+a numbered line of a shared section as a list item|.IP 2. 4
+an item of a shared section|\fI0\fR
 EOF
 grep -q "commands:" "$page" && fail "the list of commands is in the overview"
+# The shared sections are said once, in their own sections of the page.
+[ "$(grep -c -- "Found in the first of:" "$page")" = 1 ] ||
+  fail "the bundle search is not said exactly once"
+[ "$(grep -c -- "^failed$" "$page")" = 1 ] ||
+  fail "the exit statuses are not said exactly once"
+grep -q -e "the plug\\-in:" -e "exit status:" "$page" &&
+  fail "a shared section's heading is in the page"
 
 # Each drift: a changed stand-in or template, and what the check must say.
 while IFS='|' read -r what change expected; do
@@ -134,16 +165,22 @@ an option added|echo '  --size WxH          the size' >>erase.help|(vantorel era
 a description changed|sed -i 's/default: blue/default: green/' paint.help|the colour, "red" or "blue" (default: green)
 a usage line changed|sed -i 's/OUT$/OUT [--all]/' erase.help|erase OUT [--all]
 a paragraph added to the overview|sed -i '4a Another paragraph.' help|(vantorel --help): Another paragraph.
-a command added|printf '  fill OUT\n      fill it\n' >>help; printf 'usage: vantorel fill OUT\n' >fill.help|no example of vantorel fill
+a shared section changed in a command's help|sed -i 's/^  1  failed/  1  failed badly/' erase.help|(vantorel erase --help): 1 failed badly
+a command added|sed -i 's/^      erase a picture$/&\n  fill OUT\n      fill it/' help; printf 'usage: vantorel fill OUT\n' >fill.help|no example of vantorel fill
 an example with an option its command lacks|sed 's/out.png .-.-all/out.png \\-\\-colour red/' ../template >template|example uses --colour, which vantorel erase --help does not list
 an example of no command|sed 's/vantorel erase/vantorel wipe/' ../template >template|example of an unknown command: vantorel wipe
 a page groff warns about|sed 's/^.EE/.EE\n.XYZ/' ../template >template|groff warns
 EOF
 
-# The generator refuses help that lists no commands.
+# The generator refuses help that lists no commands, or lacks a shared
+# section.
 variant bare "sed -i '/^commands:/,\$d' help"
 sh "$generate" "$work/bare/tool" "$work/template" 2031-02-03 "$work/bare.1" \
   2>/dev/null && fail "a page was made from help without commands"
+rm -rf "$work/bare"
+variant bare "sed -i '/^exit status:/,\$d' help"
+sh "$generate" "$work/bare/tool" "$work/template" 2031-02-03 "$work/bare.1" \
+  2>/dev/null && fail "a page was made from help without exit statuses"
 
 if [ "$failures" -gt 0 ]; then
   echo "$failures failure(s)"

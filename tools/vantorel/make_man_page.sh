@@ -4,6 +4,9 @@
 #   @SYNOPSIS@  the usage lines of `TOOL --help`
 #   @OVERVIEW@  the rest of `TOOL --help` but its list of commands
 #   @COMMANDS@  a subsection per command of that list: `TOOL COMMAND --help`
+#   @BUNDLE_SEARCH@, @EXIT_STATUS@  the sections "the plug-in:" and "exit
+#               status:" of `TOOL --help`, which every command's help repeats
+#               and the page says once, in sections of its own
 #   @VERSION@   `TOOL --version` up to a parenthesis ("vantorel 1.8")
 #   @DATE@      DATE
 # Help text is laid out as the tool prints it: "usage: " lines (and lines
@@ -19,11 +22,22 @@ tool=$1 template=$2 date=$3 out=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# to_roff PART: help text on standard input as roff. PART is "synopsis" (the
-# usage lines only), "overview" (all but the usage lines and the commands
-# section) or "command" (all of it).
+# to_roff PART [HEADING]: help text on standard input as roff. PART is
+# "synopsis" (the usage lines only), "overview" (all but the usage lines,
+# the commands and the shared sections), "command" (all but the shared
+# sections) or "section" (the lines under HEADING, one of the shared
+# sections; a numbered line there is a list item, any other line indented
+# by two without a gap a paragraph).
 to_roff() {
-  awk -v part="$1" '
+  awk -v part="$1" -v heading="${2:-}" '
+    # The sections every help repeats, which the page says once.
+    function shared(s) { return s == "the plug-in:" || s == "exit status:" }
+    # Whether the section a column-0 line starts is left out of this part.
+    function skipped(s) {
+      if (part == "section")
+        return s != heading
+      return shared(s) || (part == "overview" && s == "commands:")
+    }
     # Text as roff prints it: backslashes escaped, every - a plain minus.
     function esc(s,   out, c, i) {
       out = ""
@@ -96,10 +110,22 @@ to_roff() {
           usage(line)
         } else if (part == "synopsis") {
           continue
-        } else if (line ~ /^[^ ]/ && (skipping = part == "overview" && line == "commands:")) {
+        } else if (line ~ /^[^ ]/ && (skipping = skipped(line))) {
           continue
         } else if (skipping) {
           continue
+        } else if (part == "section" && line ~ /^[^ ]/) {
+          continue
+        } else if (part == "section" && line ~ /^ +[0-9]+\. /) {
+          sub(/^ +/, "", line)
+          print ".IP " substr(line, 1, index(line, " ") - 1) " 4"
+          text(substr(line, index(line, " ") + 1))
+          state = "item"
+        } else if (part == "section" && line ~ /^  [^ ]/ && !index(substr(line, 3), "  ")) {
+          if (state != "paragraph")
+            print ".PP"
+          text(substr(line, 3))
+          state = "paragraph"
         } else if (line ~ /^[^ ].*:$/) {
           # A heading, such as "options:".
           print ".PP"
@@ -130,6 +156,11 @@ to_roff() {
 "$tool" --version | sed -n '1{s/ *(.*//;p;}' >"$work/version"
 to_roff synopsis <"$work/help" >"$work/synopsis"
 to_roff overview <"$work/help" >"$work/overview"
+to_roff section "the plug-in:" <"$work/help" >"$work/bundle_search"
+to_roff section "exit status:" <"$work/help" >"$work/exit_status"
+for section in bundle_search exit_status; do
+  [ -s "$work/$section" ] || { echo "$0: no $section section in $tool --help" >&2; exit 1; }
+done
 awk '/^[^ ]/ { listing = $0 == "commands:"; next }
      listing && /^  [^ ]/ { print $1 }' "$work/help" >"$work/commands"
 [ -s "$work/commands" ] || { echo "$0: no commands in $tool --help" >&2; exit 1; }
@@ -162,6 +193,8 @@ VERSION=$(cat "$work/version") DATE=$date DIR=$work awk '
   $0 == "@SYNOPSIS@" { insert(ENVIRON["DIR"] "/synopsis"); next }
   $0 == "@OVERVIEW@" { insert(ENVIRON["DIR"] "/overview"); next }
   $0 == "@COMMANDS@" { insert(ENVIRON["DIR"] "/sections"); next }
+  $0 == "@BUNDLE_SEARCH@" { insert(ENVIRON["DIR"] "/bundle_search"); next }
+  $0 == "@EXIT_STATUS@" { insert(ENVIRON["DIR"] "/exit_status"); next }
   { print put(put($0, "@VERSION@", ENVIRON["VERSION"]), "@DATE@", ENVIRON["DATE"]) }
 ' "$template" >"$work/page"
 mv "$work/page" "$out"
