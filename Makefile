@@ -15,8 +15,9 @@ BUILD_TYPE ?= Release
 DEBIAN_PACKAGES := cmake ninja-build g++ make pkgconf libgtest-dev libopenimageio-dev \
                    libbenchmark-dev
 # Also needed by the sanitizer, ThreadSanitizer and fuzz builds of .ci/run:
-# clang with its sanitizer and libFuzzer runtimes, and llvm-symbolizer.
-CHECK_PACKAGES := clang libclang-rt-14-dev llvm
+# clang with its sanitizer and libFuzzer runtimes (the runtimes of the
+# release clang names on this Debian), and llvm-symbolizer.
+CHECK_PACKAGES := clang libclang-rt-dev llvm
 # Also needed by make package: dpkg-shlibdeps works out the dependencies.
 PACKAGE_PACKAGES := dpkg-dev file
 # Also needed by make platforms and make bundle: the Win64 and Linux-aarch64

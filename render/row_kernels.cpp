@@ -1,7 +1,6 @@
 // The run kernels in plain C++: the same arithmetic as the stages, in the
 // same order, with the per-frame parts looked up instead of recomputed.
 #include "row_kernels.h"
-#include "module_export.h"
 #include "pixels.h"
 
 #include <math.h>
@@ -305,6 +304,12 @@ RowKernels portableKernels(void) { return kPortableSet.kernels; }
 
 static const KernelSet *portableKernelSet(void) { return &kPortableSet; }
 
+// A set, and its check of whether this machine runs it (the set, or null).
+typedef struct KernelChoice {
+  const KernelSet *set;
+  const KernelSet *(*runsHere)(void);
+} KernelChoice;
+
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
 // The compiler's runtime detects the processor; it counts a feature only
@@ -327,55 +332,40 @@ static const KernelSet *sse41KernelSet(void) {
   return __builtin_cpu_supports("sse4.1") ? &kSse41Kernels : nullptr;
 }
 
-// Fastest first.
-static const KernelSet *(*const kKernelSets[])(void) = {
-    avx512KernelSet, avx2KernelSet, sse41KernelSet, portableKernelSet};
+// Fastest first: each set, and the check of whether this machine runs it.
+static const KernelChoice kKernelSets[] = {{&kAvx512Kernels, avx512KernelSet},
+                                           {&kAvx2Kernels, avx2KernelSet},
+                                           {&kSse41Kernels, sse41KernelSet},
+                                           {&kPortableSet, portableKernelSet}};
 
 #elif defined(__aarch64__)
 
 // Every aarch64 processor has NEON.
 static const KernelSet *neonKernelSet(void) { return &kNeonKernels; }
 
-static const KernelSet *(*const kKernelSets[])(void) = {neonKernelSet,
-                                                        portableKernelSet};
+static const KernelChoice kKernelSets[] = {{&kNeonKernels, neonKernelSet},
+                                           {&kPortableSet, portableKernelSet}};
 
 #else
 
-static const KernelSet *(*const kKernelSets[])(void) = {portableKernelSet};
+static const KernelChoice kKernelSets[] = {{&kPortableSet, portableKernelSet}};
 
 #endif
 
-// The test and benchmark builds name the function of a set
-// (VANTOREL_KERNEL_CAP) and start there, so each set can be run on a
-// machine that has a faster one.
-static const KernelSet *fastestKernelSet(void) {
+const KernelSet *fastestKernelSetFrom(const char *first) {
   const size_t count = sizeof kKernelSets / sizeof kKernelSets[0];
-  size_t first = 0;
-#if defined(VANTOREL_KERNEL_CAP)
-  while (first + 1 < count && kKernelSets[first] != VANTOREL_KERNEL_CAP) {
-    ++first;
+  size_t i = 0;
+  while (first && i + 1 < count && strcmp(kKernelSets[i].set->name, first)) {
+    ++i;
   }
-#endif
-  for (size_t i = first; i < count; ++i) {
-    const KernelSet *set = kKernelSets[i]();
+  for (; i < count; ++i) {
+    const KernelSet *set = kKernelSets[i].runsHere();
     if (set) {
       return set;
     }
   }
   return &kPortableSet;
 }
-
-// Initialised as the module loads, before any call into it.
-static const KernelSet *const kChosenSet = fastestKernelSet();
-
-const KernelSet *chosenKernelSet(void) { return kChosenSet; }
-
-#if defined(VANTOREL_KERNEL_CAP)
-// Only in the test and benchmark builds: the name of the set in use.
-VANTOREL_EXPORT const char *VantorelRowKernels(void) {
-  return kChosenSet->name;
-}
-#endif
 
 void bytesWhite(const uint8_t *source, uint8_t *output, int64_t count,
                 const RunLook *look) {

@@ -158,7 +158,12 @@ void avx2FloatsAnalysed(const uint8_t *source, uint8_t *output, int64_t count,
 int64_t avx2FloatsFalseColour(const uint8_t *source, uint8_t *output,
                               int64_t count, const RunLook *look);
 
-// The fastest set this machine runs, chosen once when the module loads.
+// The first set this machine runs, starting at the one named `first` (at
+// the fastest when null).
+const KernelSet *fastestKernelSetFrom(const char *first);
+
+// The set the row renderer uses, chosen once when the module loads
+// (module_variant.cpp).
 const KernelSet *chosenKernelSet(void);
 
 // Guide pixels: white, then the bars.
