@@ -6,9 +6,10 @@
 #include <string.h>
 
 // The wide kernels as each file builds them for its processors
-// (row_kernels_128.cpp: SSE4.1 or NEON; row_kernels_avx2.cpp;
-// row_kernels_avx512.cpp).
-extern const RowKernels kWideKernels128, kWideKernels256, kWideKernels512;
+// (row_kernels_128.cpp: SSE4.1 or NEON; row_kernels_avx2.cpp), and the
+// AVX-512 8-bit false colour (row_kernels_avx512.cpp).
+extern const RowKernels kWideKernels128, kWideKernels256;
+extern const RunKernel kBucketFalseColour512;
 
 // Every kernel of one build.
 #define KERNELS_OF(k)                                                          \
@@ -28,11 +29,11 @@ typedef struct KernelChoice {
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 
-// AVX-512 takes the 512-bit 8-bit false colour; its byte table and float
-// kernels are the AVX2 ones, which measured faster on the same processors
-// (every processor with AVX-512 has AVX2).
+// AVX-512 takes its own 8-bit false colour by buckets; the byte table and
+// float kernels are the AVX2 ones, which measured faster on the same
+// processors than 512-bit ones (every processor with AVX-512 has AVX2).
 static const KernelSet kAvx512Kernels = {
-    "AVX-512", &kWideKernels256.bytesByTable, &kWideKernels512.bytesFalseColour,
+    "AVX-512", &kWideKernels256.bytesByTable, &kBucketFalseColour512,
     &kWideKernels256.floatsAnalysed, &kWideKernels256.floatsFalseColour};
 static const KernelSet kAvx2Kernels = {"AVX2", KERNELS_OF(kWideKernels256)};
 // SSE4.1: the x86-64 baseline is SSE2; older processors take the portable

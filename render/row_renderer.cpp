@@ -218,8 +218,7 @@ static void drawAnalysedRun(const RowRenderer *r, int32_t y, int64_t x1,
   const int64_t count = x2 - x1;
   if (r->analysis == kAnalysisNone && !bar) {
     memmove(output, source, (size_t)(count * r->pixelSize));
-  } else if (r->frame->floatPixels &&
-             r->analysis == kAnalysisFalseColour) {
+  } else if (r->frame->floatPixels && r->analysis == kAnalysisFalseColour) {
     drawFloatFalseColour(r, y, x1, x2, bar);
   } else {
     r->kernel.draw(source, output, count, &r->looks[bar], &r->setups[bar]);

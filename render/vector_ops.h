@@ -1,6 +1,6 @@
 // The vector types and primitives the wide kernels are written over, at the
 // width the including file sets, VANTOREL_WIDE_BYTES: 16 (SSE4.1 on
-// x86-64, NEON on aarch64), 32 (AVX2) or 64 (AVX-512 F, BW and VBMI). The
+// x86-64, NEON on aarch64) or 32 (AVX2). The
 // kernels themselves (row_kernels_wide.h) are written once over these;
 // this is the one file that says which processor it is built for, and
 // only where the compiler's generic vectors have no single instruction for
@@ -73,19 +73,7 @@ inline Bytes everyPart(const uint8_t bytes[16]) {
 
 #if defined(__x86_64__)
 
-// GCC's AVX-512 intrinsics start some results from a deliberately undefined
-// vector (permutes, unpacks), which its uninitialised-use warnings mistake
-// for a bug: the primitives turn the two warnings off around themselves.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-
-#if VANTOREL_WIDE_BYTES == 64
-typedef __m512i Native;
-#define VECTOR_OP(op) _mm512_##op
-#elif VANTOREL_WIDE_BYTES == 32
+#if VANTOREL_WIDE_BYTES == 32
 typedef __m256i Native;
 #define VECTOR_OP(op) _mm256_##op
 #else
@@ -101,9 +89,7 @@ inline Bytes pickBytes(Bytes table, Bytes index) {
 
 // Whether any lane of a comparison's result is set.
 inline bool anyLane(Ints mask) {
-#if VANTOREL_WIDE_BYTES == 64
-  return _mm512_test_epi32_mask((Native)mask, (Native)mask) != 0;
-#elif VANTOREL_WIDE_BYTES == 32
+#if VANTOREL_WIDE_BYTES == 32
   return !_mm256_testz_si256((Native)mask, (Native)mask);
 #else
   return !_mm_testz_si128((Native)mask, (Native)mask);
@@ -141,11 +127,7 @@ inline Words zipHalvesLow(Halves a, Halves b) {
 inline Words zipHalvesHigh(Halves a, Halves b) {
   return (Words)VECTOR_OP(unpackhi_epi16)((Native)a, (Native)b);
 }
-#if VANTOREL_WIDE_BYTES == 64
-#define FLOAT_OP(op) _mm512_##op
-typedef __m512 NativeFloats;
-typedef __m512d NativePairs;
-#elif VANTOREL_WIDE_BYTES == 32
+#if VANTOREL_WIDE_BYTES == 32
 #define FLOAT_OP(op) _mm256_##op
 typedef __m256 NativeFloats;
 typedef __m256d NativePairs;
@@ -183,7 +165,7 @@ typedef struct WordTable {
   Native low, high; // words 0 to 3, 4 to 7
 } WordTable;
 #else
-typedef Native WordTable; // the eight words, repeated to fill the vector
+typedef Native WordTable; // the eight words
 #endif
 
 inline WordTable wordTableOf(const uint32_t words[8]) {
@@ -205,9 +187,7 @@ inline WordTable wordTableOf(const uint32_t words[8]) {
 
 // table[index % 8] for each lane.
 inline Words pickWords(const WordTable &table, Ints index) {
-#if VANTOREL_WIDE_BYTES == 64
-  return (Words)_mm512_permutexvar_epi32((Native)index, table);
-#elif VANTOREL_WIDE_BYTES == 32
+#if VANTOREL_WIDE_BYTES == 32
   return (Words)_mm256_permutevar8x32_epi32(table, (Native)index);
 #else
   // Each lane's four bytes from word index % 4 of both halves; bit 2 of
@@ -228,11 +208,7 @@ inline Words pickWords(const WordTable &table, Ints index) {
 // The lanes of a where `mask` is set, else of b; moves bits only. Each lane
 // of the mask is all ones or all zeros (a comparison's result).
 template <typename V> inline V pick(Ints mask, V a, V b) {
-#if VANTOREL_WIDE_BYTES == 64
-  return (V)_mm512_ternarylogic_epi32((Native)mask, (Native)a, (Native)b, 0xca);
-#else
   return (V)VECTOR_OP(blendv_epi8)((Native)b, (Native)a, (Native)mask);
-#endif
 }
 
 // Float false colour takes four groups of pixels side by side (their
@@ -240,10 +216,6 @@ template <typename V> inline V pick(Ints mask, V a, V b) {
 enum { kFloatGroupsAtOnce = 4 };
 
 #undef VECTOR_OP
-
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
 
 // ------------------------------------------------------------ aarch64
 
