@@ -138,13 +138,9 @@ inline int64_t bytesByTable(const uint8_t *source, uint8_t *output,
   if (s.channelForm == kChannelFitted) {
     return fittedChannelBytes(source, output, count, look, s);
   }
-  if (s.channelForm == kChannelComputed) {
-    return drawByShape<kShapeLegalize | kShapeClamp>(look, [&](auto shape) {
-      return computedBytes<decltype(shape)>(source, output, count, look);
-    });
-  }
-  return kPortableKernels.bytesByTable.draw(source, output, count, look,
-                                            nullptr);
+  return drawByShape<kShapeLegalize | kShapeClamp>(look, [&](auto shape) {
+    return computedBytes<decltype(shape)>(source, output, count, look);
+  });
 }
 
 // ---------------------------------------------------------------- 8-bit false
@@ -311,13 +307,12 @@ enum { kGridHeldGroups = 16 };
 struct HeldGroups {
   Words pixels[kGridHeldGroups][4];
   int64_t at[kGridHeldGroups];
-  int count;
 };
 
 template <typename Shape>
-void redoHeld(uint8_t *output, HeldGroups &held, const GridTables &g,
-              const ExactColours &colours) {
-  for (int k = 0; k < held.count; ++k) {
+void redoHeld(uint8_t *output, const HeldGroups &held, int count,
+              const GridTables &g, const ExactColours &colours) {
+  for (int k = 0; k < count; ++k) {
     for (int v = 0; v < 4; ++v) {
       const Words p = held.pixels[k][v];
       if (nearLineThatCounts(p, g)) {
@@ -326,7 +321,6 @@ void redoHeld(uint8_t *output, HeldGroups &held, const GridTables &g,
       }
     }
   }
-  held.count = 0;
 }
 
 template <typename Shape>
@@ -335,22 +329,23 @@ int64_t gridFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
   const GridTables g = gridTablesOf(s);
   const ExactColours colours = exactColoursOf(look, s);
   HeldGroups held;
-  held.count = 0;
+  int holding = 0;
   int64_t i = 0;
   for (; i + 4 * kLanes <= count; i += 4 * kLanes) {
     Words p[4];
     for (int v = 0; v < 4; ++v) {
       p[v] = loadVector<Words>(source + 4 * i + kVectorBytes * v);
-      held.pixels[held.count][v] = p[v];
+      held.pixels[holding][v] = p[v];
     }
     const Shorts near = gridGroup<Shape>(p, output + 4 * i, g, s.greyShift);
-    held.at[held.count] = i;
-    held.count += anyLane((Ints)near);
-    if (held.count == kGridHeldGroups) {
-      redoHeld<Shape>(output, held, g, colours);
+    held.at[holding] = i;
+    holding += anyLane((Ints)near);
+    if (holding == kGridHeldGroups) {
+      redoHeld<Shape>(output, held, holding, g, colours);
+      holding = 0;
     }
   }
-  redoHeld<Shape>(output, held, g, colours);
+  redoHeld<Shape>(output, held, holding, g, colours);
   return i + exactFalseColourRun<Shape>(source + 4 * i, output + 4 * i,
                                         count - i, look, colours);
 }

@@ -1,30 +1,10 @@
 // The wide kernels' per-frame setup: each look's tables in the layout the
 // kernels read (wide_setup.h), from the colours the stages gave it.
 #include "wide_setup.h"
-#include "pixels.h"
 
 #include <string.h>
 
 // ---------------------------------------------------------------- the table
-
-// A channel byte as the legalize stage and the bars change it, from the
-// quotient by products.
-static uint8_t computedChannel(uint8_t b, const RunLook *look) {
-  float v = quotientBy255((float)b);
-  if (look->legalize) {
-    v = legalized(v);
-  }
-  return channelToByte(barred(v, look));
-}
-
-static bool channelComputable(const RunLook *look) {
-  for (int b = 0; b < 256; ++b) {
-    if (look->channel[b] != computedChannel((uint8_t)b, look)) {
-      return false;
-    }
-  }
-  return true;
-}
 
 // The offset that makes `slope` give every byte of the table, or -1. Each
 // byte b asks for 256 * channel[b] <= floor(b * slope / 256) + offset <
@@ -78,12 +58,8 @@ static bool fitChannelFormula(const uint8_t c[256], WideSetup *s) {
 
 void prepareWideTable(const RunLook *look, RunSetup *setup) {
   WideSetup *s = setupAs<WideSetup>(setup);
-  if (fitChannelFormula(look->channel, s)) {
-    s->channelForm = kChannelFitted;
-  } else {
-    s->channelForm =
-        channelComputable(look) ? kChannelComputed : kChannelLookedUp;
-  }
+  s->channelForm =
+      fitChannelFormula(look->channel, s) ? kChannelFitted : kChannelComputed;
 }
 
 // ---------------------------------------------------------------- false colour

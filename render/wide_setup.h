@@ -166,15 +166,17 @@ static_assert(hundredthsFit(), "edges are whole hundredths, one an eighth");
 
 // ---------------------------------------------------------------- per frame
 
-// How the 8-bit channel table is formed without a 256-byte lookup.
+// How the 8-bit channel table is formed without a 256-byte lookup. The
+// table is the stages' arithmetic on each byte (row_renderer.cpp fills it
+// from them), so the kernels can always compute it; where it is a line
+// rounded down, a fitted formula is cheaper.
 enum ChannelForm {
   // (floor(b * slope / 256) + offset) / 256 rounded down, with one
   // high-half multiply, an add and a shift.
   kChannelFitted,
   // The stages' arithmetic: the byte's value, legalized when the look
   // legalizes, through the bars, stored.
-  kChannelComputed,
-  kChannelLookedUp // neither gives every byte of the table
+  kChannelComputed
 };
 
 typedef struct WideSetup {

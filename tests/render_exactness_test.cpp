@@ -505,10 +505,12 @@ TEST_F(RenderExactnessTest, EveryRoundingMode) {
 // Every byte value in each channel through the 8-bit channel table: plain
 // and legalized, in picture rows and in bar rows, at bar factors where the
 // table is a rounded-down line (which some kernels form by a fitted
-// multiply instead of looking up) and where it clamps or is not a line.
+// multiply instead of looking up), where it is not (0.35, 0.6 and 0.8
+// without legalize) and where it clamps.
 TEST_F(RenderExactnessTest, EveryByteThroughTheChannelTable) {
-  const double opacities[] = {0.0,   0.25, 0.37, 0.5,  0.63, 0.75,   0.9,
-                              0.985, 0.99, 1.0,  -0.6, 1.5,  1e-300, kNaN};
+  const double opacities[] = {0.0,  0.25, 0.35, 0.37,   0.5,   0.6,
+                              0.63, 0.75, 0.8,  0.9,    0.985, 0.99,
+                              1.0,  -0.6, 1.5,  1e-300, kNaN};
   for (double legalize : {0.0, 1.0}) {
     for (double opacity : opacities) {
       if (!agree(everyByteValueCase({{"LegalizeLevels", legalize},
