@@ -3,6 +3,7 @@
 #   make test  build everything and run the tests
 #   make docs  regenerate docs/gallery.png, the picture the README shows
 #   make bench build, then time the render against the copy floor
+#              (BENCH_BASELINE=DIR: beside another build tree's, alternately)
 #   make package      build the Debian package and the bundle's .tar.gz
 #   make fresh-check  prove run, test and the package on bare Debian roots
 #   make platforms    also build Win64 and Linux-aarch64, test them under Wine and QEMU
@@ -83,7 +84,7 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
 
 bench: build
-	$(BUILD)/bench/vantorel_bench
+	$(BUILD)/bench/vantorel_bench $(if $(BENCH_BASELINE),--baseline=$(BENCH_BASELINE))
 
 package: deps-package build
 	cd $(BUILD) && cpack

@@ -78,6 +78,21 @@ inline Ints classPicksOf(Floats luma) {
          ((reached[4] + reached[5]) + reached[6]);
 }
 
+// Draws a run a vector of `step` pixels of `size` bytes at a time
+// (draw(i) from pixel i), and the pixels left through the portable kernel
+// `rest`; answers the pixels drawn.
+template <typename Draw>
+inline int64_t byVectors(const uint8_t *source, uint8_t *output, int64_t count,
+                         const RunLook *look, int64_t step, int size,
+                         const RunKernel &rest, Draw draw) {
+  int64_t i = 0;
+  for (; i + step <= count; i += step) {
+    draw(i);
+  }
+  return i + rest.draw(source + size * i, output + size * i, count - i, look,
+                       nullptr);
+}
+
 // ---------------------------------------------------------------- table
 
 // R, G and B computed as the stages do; alpha passes or becomes 255.
@@ -85,18 +100,17 @@ template <typename Shape>
 int64_t computedBytes(const uint8_t *source, uint8_t *output, int64_t count,
                       const RunLook *look) {
   const Floats factor = floatsOf(look->barFactor);
-  int64_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    const Words p = loadVector<Words>(source + 4 * i);
-    Words out = alphaOf<Shape>(p);
-    for (int c = 0; c < 3; ++c) {
-      const Floats v = analysed<Shape>(channelValues(p, 8 * c), factor);
-      out |= (Words)storedOf<Shape>(v) << (8 * c);
-    }
-    storeVector(output + 4 * i, out);
-  }
-  return i + kPortableKernels.bytesByTable.draw(source + 4 * i, output + 4 * i,
-                                                count - i, look, nullptr);
+  return byVectors(source, output, count, look, kLanes, 4,
+                   kPortableKernels.bytesByTable, [&](int64_t i) {
+                     const Words p = loadVector<Words>(source + 4 * i);
+                     Words out = alphaOf<Shape>(p);
+                     for (int c = 0; c < 3; ++c) {
+                       const Floats v =
+                           analysed<Shape>(channelValues(p, 8 * c), factor);
+                       out |= (Words)storedOf<Shape>(v) << (8 * c);
+                     }
+                     storeVector(output + 4 * i, out);
+                   });
 }
 
 // Every byte b of the vector as (floor(b * slope / 256) + offset) / 256,
@@ -122,13 +136,12 @@ int64_t fittedChannelBytes(const uint8_t *source, uint8_t *output,
     slopes[i] = i % 4 == 3 ? alphaSlope : s.channelSlope;
     offsets[i] = i % 4 == 3 ? alphaOffset : s.channelOffset;
   }
-  int64_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    storeVector(output + 4 * i, fittedBytes(loadVector<Words>(source + 4 * i),
-                                            slopes, offsets));
-  }
-  return i + kPortableKernels.bytesByTable.draw(source + 4 * i, output + 4 * i,
-                                                count - i, look, nullptr);
+  return byVectors(source, output, count, look, kLanes, 4,
+                   kPortableKernels.bytesByTable, [&](int64_t i) {
+                     storeVector(output + 4 * i,
+                                 fittedBytes(loadVector<Words>(source + 4 * i),
+                                             slopes, offsets));
+                   });
 }
 
 inline int64_t bytesByTable(const uint8_t *source, uint8_t *output,
@@ -187,13 +200,12 @@ template <typename Shape>
 int64_t exactFalseColourRun(const uint8_t *source, uint8_t *output,
                             int64_t count, const RunLook *look,
                             const ExactColours &c) {
-  int64_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    storeVector(output + 4 * i,
-                exactFalseColour<Shape>(loadVector<Words>(source + 4 * i), c));
-  }
-  return i + kPortableKernels.bytesFalseColour.draw(
-                 source + 4 * i, output + 4 * i, count - i, look, nullptr);
+  return byVectors(source, output, count, look, kLanes, 4,
+                   kPortableKernels.bytesFalseColour, [&](int64_t i) {
+                     storeVector(output + 4 * i,
+                                 exactFalseColour<Shape>(
+                                     loadVector<Words>(source + 4 * i), c));
+                   });
 }
 
 // The grid's tables in registers: the weights' digits by place, the
@@ -384,14 +396,13 @@ template <typename Shape>
 int64_t analysedFloats(const uint8_t *source, uint8_t *output, int64_t count,
                        const RunLook *look) {
   const Floats factor = floatsOf(look->barFactor);
-  int64_t i = 0;
-  for (; i + kFloatPixels <= count; i += kFloatPixels) {
-    const Floats p = loadVector<Floats>(source + 16 * i);
-    const Floats alpha = Shape::opaque ? floatsOf(1.0f) : p;
-    storeVector(output + 16 * i, withAlpha(analysed<Shape>(p, factor), alpha));
-  }
-  return i + kPortableKernels.floatsAnalysed.draw(
-                 source + 16 * i, output + 16 * i, count - i, look, nullptr);
+  return byVectors(source, output, count, look, kFloatPixels, 16,
+                   kPortableKernels.floatsAnalysed, [&](int64_t i) {
+                     const Floats p = loadVector<Floats>(source + 16 * i);
+                     const Floats alpha = Shape::opaque ? floatsOf(1.0f) : p;
+                     storeVector(output + 16 * i,
+                                 withAlpha(analysed<Shape>(p, factor), alpha));
+                   });
 }
 
 inline int64_t floatsAnalysed(const uint8_t *source, uint8_t *output,

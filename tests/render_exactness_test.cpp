@@ -397,9 +397,9 @@ std::vector<std::string> RenderExactnessTest::notRun;
 std::vector<std::string> RenderExactnessTest::switches;
 
 // Each kernel-set build runs its own set where the processor has it; the
-// portable set runs everywhere, and so does the x86-64 baseline (SSE4.1)
-// on every processor of the last fifteen years. A set this processor lacks
-// is reported as skipped.
+// portable set runs everywhere, and so does SSE4.1 on every x86-64
+// processor of the last fifteen years. A set this processor lacks is
+// reported as skipped.
 TEST_F(RenderExactnessTest, EachKernelSetBuildRunsItsSet) {
   std::vector<std::string> ran;
   for (const NamedBuild &b : builds) {
