@@ -252,16 +252,16 @@ inline Shorts nearGridLine(Ints a, Ints b) {
 // 4 kLanes pixels from four vectors. The steps are narrowed to bytes (greys
 // and hundredths), classed and coloured a byte a lane, and zipped back:
 // the zips undo the narrowings' lane order. In bar rows the grey is
-// shifted. Answers the lanes near a grid line, set in 16-bit lanes.
+// shifted. Sets `near` to the lanes near a grid line, by pair of vectors.
 template <typename Shape>
-inline Shorts gridGroup(const Words p[4], uint8_t *output, const GridTables &g,
-                        int greyShift) {
+inline void gridGroup(const Words p[4], uint8_t *output, const GridTables &g,
+                      int greyShift, Shorts near[2]) {
   Ints sum[4];
   for (int v = 0; v < 4; ++v) {
     sum[v] = gridSums(p[v], g);
   }
-  const Shorts near =
-      nearGridLine(sum[0], sum[1]) | nearGridLine(sum[2], sum[3]);
+  near[0] = nearGridLine(sum[0], sum[1]);
+  near[1] = nearGridLine(sum[2], sum[3]);
   const Halves steps01 =
       narrowWords((Words)sum[0] >> kGridShift, (Words)sum[1] >> kGridShift);
   const Halves steps23 =
@@ -295,7 +295,6 @@ inline Shorts gridGroup(const Words p[4], uint8_t *output, const GridTables &g,
     storeVector(output + kVectorBytes * v,
                 Shape::opaque ? out[v] : pick(alphaBytes, p[v], out[v]));
   }
-  return near;
 }
 
 // Whether a lane of the vector lies near a grid line on which the grey or
@@ -312,13 +311,15 @@ inline bool nearLineThatCounts(Words pixels, const GridTables &g) {
 }
 
 // Groups holding a lane near a line, with their pixels (which the stores
-// overwrite when the output is the source), redone once a stretch of the
-// run is drawn: recording them costs no branch.
+// overwrite when the output is the source) and the lanes near a line by
+// pair of vectors (laneBits), redone once a stretch of the run is drawn:
+// recording them costs no branch.
 enum { kGridHeldGroups = 16 };
 
 struct HeldGroups {
   Words pixels[kGridHeldGroups][4];
   int64_t at[kGridHeldGroups];
+  uint64_t near[kGridHeldGroups][2];
 };
 
 template <typename Shape>
@@ -327,7 +328,8 @@ void redoHeld(uint8_t *output, const HeldGroups &held, int count,
   for (int k = 0; k < count; ++k) {
     for (int v = 0; v < 4; ++v) {
       const Words p = held.pixels[k][v];
-      if (nearLineThatCounts(p, g)) {
+      const uint64_t lanes = v % 2 ? kHighHalfBits : kLowHalfBits;
+      if ((held.near[k][v / 2] & lanes) && nearLineThatCounts(p, g)) {
         storeVector(output + 4 * (held.at[k] + kLanes * v),
                     exactFalseColour<Shape>(p, colours));
       }
@@ -349,9 +351,12 @@ int64_t gridFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
       p[v] = loadVector<Words>(source + 4 * i + kVectorBytes * v);
       held.pixels[holding][v] = p[v];
     }
-    const Shorts near = gridGroup<Shape>(p, output + 4 * i, g, s.greyShift);
+    Shorts near[2];
+    gridGroup<Shape>(p, output + 4 * i, g, s.greyShift, near);
     held.at[holding] = i;
-    holding += anyLane((Ints)near);
+    held.near[holding][0] = laneBits(near[0]);
+    held.near[holding][1] = laneBits(near[1]);
+    holding += (held.near[holding][0] | held.near[holding][1]) != 0;
     if (holding == kGridHeldGroups) {
       redoHeld<Shape>(output, held, holding, g, colours);
       holding = 0;

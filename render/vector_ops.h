@@ -96,6 +96,14 @@ inline bool anyLane(Ints mask) {
 #endif
 }
 
+// Bits that are set where the 16-bit lanes of a comparison's result are:
+// those of the lanes in the low halves of the 32-bit lanes within
+// kLowHalfBits, of those in the high halves within kHighHalfBits.
+inline uint64_t laneBits(Shorts mask) {
+  return (uint32_t)VECTOR_OP(movemask_epi8)((Native)mask);
+}
+static const uint64_t kLowHalfBits = 0x33333333u, kHighHalfBits = 0xccccccccu;
+
 // The high half of each 16-bit product.
 inline Halves mulHigh(Halves a, Halves b) {
   return (Halves)VECTOR_OP(mulhi_epu16)((Native)a, (Native)b);
@@ -228,6 +236,13 @@ inline Bytes pickBytes(Bytes table, Bytes index) {
 }
 
 inline bool anyLane(Ints mask) { return vmaxvq_u32((uint32x4_t)mask) != 0; }
+
+inline uint64_t laneBits(Shorts mask) {
+  return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16((uint16x8_t)mask, 4)),
+                       0);
+}
+static const uint64_t kLowHalfBits = 0x00ff00ff00ff00ffu,
+                      kHighHalfBits = 0xff00ff00ff00ff00u;
 
 inline Halves mulHigh(Halves a, Halves b) {
   const uint32x4_t low =
