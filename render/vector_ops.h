@@ -99,10 +99,18 @@ inline bool anyLane(Ints mask) {
 // Bits that are set where the 16-bit lanes of a comparison's result are:
 // those of the lanes in the low halves of the 32-bit lanes within
 // kLowHalfBits, of those in the high halves within kHighHalfBits.
-inline uint64_t laneBits(Shorts mask) {
-  return (uint32_t)VECTOR_OP(movemask_epi8)((Native)mask);
+typedef uint32_t LaneBits;
+inline LaneBits laneBits(Shorts mask) {
+  return (LaneBits)VECTOR_OP(movemask_epi8)((Native)mask);
 }
-static const uint64_t kLowHalfBits = 0x33333333u, kHighHalfBits = 0xccccccccu;
+static const LaneBits kLowHalfBits = 0x33333333u, kHighHalfBits = 0xccccccccu;
+
+// The low 16 bits of each 32-bit lane of a in the low half, of b in the
+// high half.
+inline Halves lowHalves(Words a, Words b) {
+  return (Halves)VECTOR_OP(blend_epi16)(
+      (Native)a, VECTOR_OP(slli_epi32)((Native)b, 16), 0xaa);
+}
 
 // The high half of each 16-bit product.
 inline Halves mulHigh(Halves a, Halves b) {
