@@ -245,12 +245,17 @@ inline Bytes pickBytes(Bytes table, Bytes index) {
 
 inline bool anyLane(Ints mask) { return vmaxvq_u32((uint32x4_t)mask) != 0; }
 
-inline uint64_t laneBits(Shorts mask) {
+typedef uint64_t LaneBits;
+inline LaneBits laneBits(Shorts mask) {
   return vget_lane_u64(vreinterpret_u64_u8(vshrn_n_u16((uint16x8_t)mask, 4)),
                        0);
 }
-static const uint64_t kLowHalfBits = 0x00ff00ff00ff00ffu,
+static const LaneBits kLowHalfBits = 0x00ff00ff00ff00ffu,
                       kHighHalfBits = 0xff00ff00ff00ff00u;
+
+inline Halves lowHalves(Words a, Words b) {
+  return (Halves)vsliq_n_u32((uint32x4_t)a, (uint32x4_t)b, 16);
+}
 
 inline Halves mulHigh(Halves a, Halves b) {
   const uint32x4_t low =
