@@ -73,12 +73,13 @@ static float alphaOf(const WorkPixel &p, const RunLook *look) {
   return look->opaque ? 1.0f : p.a;
 }
 
-static int64_t floatsAnalysed(const uint8_t *source, uint8_t *output,
-                              int64_t count, const RunLook *look,
-                              const RunSetup *) {
+// Built for each analysis, so the loop holds no test of it.
+template <bool Legalize>
+static int64_t analysedFloats(const uint8_t *source, uint8_t *output,
+                              int64_t count, const RunLook *look) {
   for (int64_t i = 0; i < count; ++i) {
     WorkPixel p = FloatPixels::load(source + 16 * i);
-    if (look->legalize) {
+    if (Legalize) {
       p.r = legalized(p.r);
       p.g = legalized(p.g);
       p.b = legalized(p.b);
@@ -88,6 +89,13 @@ static int64_t floatsAnalysed(const uint8_t *source, uint8_t *output,
     FloatPixels::store(output + 16 * i, out);
   }
   return count;
+}
+
+static int64_t floatsAnalysed(const uint8_t *source, uint8_t *output,
+                              int64_t count, const RunLook *look,
+                              const RunSetup *) {
+  return look->legalize ? analysedFloats<true>(source, output, count, look)
+                        : analysedFloats<false>(source, output, count, look);
 }
 
 static int64_t floatsFalseColour(const uint8_t *source, uint8_t *output,

@@ -158,9 +158,22 @@ static const uint32_t kLaneStarts[16] = {
     0x181818, 0x1c1c1c, 0x202020, 0x242424, 0x282828, 0x2c2c2c,
     0x303030, 0x343434, 0x383838, 0x3c3c3c};
 
-// The band values of the look: each value's stored byte, taken from a band
-// colour it is a channel of.
-static BucketSetup bucketSetupOf(const RunLook *look) {
+// The kernel's own per-frame setup: the look's band values, each value's
+// stored byte (taken from a band colour it is a channel of) in its byte.
+struct BandValueBytes {
+  uint32_t bytes;
+};
+
+static void prepareBucketFalseColour(const RunLook *look, RunSetup *setup) {
+  uint32_t values = 0;
+  for (int k = 0; k < kBandValues.count; ++k) {
+    const uint32_t colour = look->bandBytes[kBandValues.band[k]];
+    values |= (colour >> (8 * kBandValues.channel[k]) & 0xff) << (8 * k);
+  }
+  setupAs<BandValueBytes>(setup)->bytes = values;
+}
+
+static BucketSetup bucketSetupOf(const RunLook *look, uint32_t bandValues) {
   BucketSetup c;
   const float weights[3] = {kLumaRed, kLumaGreen, kLumaBlue};
   for (int i = 0; i < 3; ++i) {
@@ -172,12 +185,7 @@ static BucketSetup bucketSetupOf(const RunLook *look) {
   c.aboveBit = _mm512_set1_epi32(16);
   c.barFactor = _mm512_set1_ps(look->barFactor);
   c.laneStarts = _mm512_loadu_si512(kLaneStarts);
-  uint32_t values = 0;
-  for (int k = 0; k < kBandValues.count; ++k) {
-    const uint32_t colour = look->bandBytes[kBandValues.band[k]];
-    values |= (colour >> (8 * kBandValues.channel[k]) & 0xff) << (8 * k);
-  }
-  c.bandValues = _mm512_set1_epi32((int)values);
+  c.bandValues = _mm512_set1_epi32((int)bandValues);
   c.alphaByte = _mm512_set1_epi32((int)0xff000000u);
   return c;
 }
@@ -297,8 +305,9 @@ static int64_t bucketFalseColour(const uint8_t *source, uint8_t *output,
 }
 
 int64_t bytesFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
-                         const RunLook *look, const RunSetup *) {
-  const BucketSetup c = bucketSetupOf(look);
+                         const RunLook *look, const RunSetup *setup) {
+  const BucketSetup c =
+      bucketSetupOf(look, setupOf<BandValueBytes>(setup).bytes);
   return drawByShape<kShapeClamp>(look, [&](auto shape) {
     return bucketFalseColour<decltype(shape)>(source, output, count, c);
   });
@@ -306,6 +315,7 @@ int64_t bytesFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
 
 } // namespace
 
-extern const RunKernel kBucketFalseColour512 = {nullptr, bytesFalseColour};
+extern const RunKernel kBucketFalseColour512 = {prepareBucketFalseColour,
+                                                bytesFalseColour};
 
 #endif
