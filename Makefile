@@ -3,6 +3,7 @@
 #   make test  build everything and run the tests
 #   make docs  regenerate docs/gallery.png, the picture the README shows
 #   make bench build, then time the render against the copy floor
+#              (BENCH_BASELINE=DIR: beside another build tree's, alternately)
 #   make package      build the Debian package (lintian-checked) and the bundle's .tar.gz
 #   make fresh-check  prove run, test and the package on bare Debian roots
 #   make platforms    also build Win64, Linux-aarch64 and macOS, test them under
@@ -17,8 +18,9 @@ BUILD_TYPE ?= Release
 DEBIAN_PACKAGES := cmake ninja-build g++ make pkgconf libgtest-dev libopenimageio-dev \
                    libbenchmark-dev groff-base
 # Also needed by the sanitizer, ThreadSanitizer and fuzz builds of .ci/run:
-# clang with its sanitizer and libFuzzer runtimes, and llvm-symbolizer.
-CHECK_PACKAGES := clang libclang-rt-14-dev llvm
+# clang with its sanitizer and libFuzzer runtimes (the runtimes of the
+# release clang names on this Debian), and llvm-symbolizer.
+CHECK_PACKAGES := clang libclang-rt-dev llvm
 # Also needed by make package: dpkg-shlibdeps works out the dependencies,
 # lintian checks the package.
 PACKAGE_PACKAGES := dpkg-dev file lintian
@@ -106,7 +108,7 @@ test: build
 	cd $(BUILD) && ctest --output-on-failure -j2
 
 bench: build
-	$(BUILD)/bench/vantorel_bench
+	$(BUILD)/bench/vantorel_bench $(if $(BENCH_BASELINE),--baseline=$(BENCH_BASELINE))
 
 # The .deb must pass lintian: no error, no warning but the overridden ones,
 # each with its reason (tools/lint-package).

@@ -19,12 +19,12 @@ static inline float lerp(float a, float b, float t) {
 }
 
 // BT.709 luma weights, as 32-bit floats.
-static const float kLumaRed = 0.2126f;
-static const float kLumaGreen = 0.7152f;
-static const float kLumaBlue = 0.0722f;
+static constexpr float kLumaRed = 0.2126f;
+static constexpr float kLumaGreen = 0.7152f;
+static constexpr float kLumaBlue = 0.0722f;
 
 // The sum of the three weighted terms of a luma, red and green first.
-static inline float lumaFromTerms(float red, float green, float blue) {
+static constexpr float lumaFromTerms(float red, float green, float blue) {
   const float redGreen = red + green;
   return redGreen + blue;
 }

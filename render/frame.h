@@ -54,4 +54,9 @@ void renderWindowPixelByPixel(const ImageView *source, const ImageView *output,
 void renderWindowByRows(const ImageView *source, const ImageView *output,
                         OfxRectI window, const FrameContext *frame);
 
+// The way this build of the module draws a window (module_variant.cpp): by
+// rows in the plug-in, pixel by pixel in the reference build.
+void drawRenderWindow(const ImageView *source, const ImageView *output,
+                      OfxRectI window, const FrameContext *frame);
+
 #endif

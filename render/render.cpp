@@ -112,17 +112,6 @@ static OfxRectI intersect(OfxRectI a, OfxRectI b) {
 
 static bool isEmpty(OfxRectI r) { return r.x2 <= r.x1 || r.y2 <= r.y1; }
 
-// The plain pixel loop is the reference the test and benchmark builds are
-// compared against; the plug-in draws by rows.
-static void drawWindow(const ImageView *source, const ImageView *output,
-                       OfxRectI window, const FrameContext *frame) {
-#if defined(VANTOREL_PER_PIXEL_REFERENCE)
-  renderWindowPixelByPixel(source, output, window, frame);
-#else
-  renderWindowByRows(source, output, window, frame);
-#endif
-}
-
 static OfxStatus renderImages(OfxImageEffectHandle instance,
                               OfxPropertySetHandle inArgs, OfxTime time,
                               OfxPropertySetHandle sourceImage,
@@ -160,7 +149,7 @@ static OfxStatus renderImages(OfxImageEffectHandle instance,
   if (isEmpty(drawn)) {
     return kOfxStatOK;
   }
-  drawWindow(&source, &output, drawn, &frame);
+  drawRenderWindow(&source, &output, drawn, &frame);
   return kOfxStatOK;
 }
 

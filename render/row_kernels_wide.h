@@ -1,14 +1,15 @@
-// Run kernels written once over the compiler's generic vectors, for every
-// processor class with 128- or 256-bit vectors: each file that includes
-// this defines VANTOREL_WIDE_BYTES (the vector size) and is compiled for its
-// processor (SSE4.1, AVX2, NEON). Every lane does the stages' own IEEE
-// operations in the stages' order (division, multiplies and sums, compares,
-// truncation), so the bits are the same as the portable kernels' and no
-// operation depends on rounding tricks.
+// The run kernels for every processor class with vectors, written once over
+// the primitives of vector_ops.h: each file that includes this defines
+// VANTOREL_WIDE_BYTES (the vector size) and is compiled for its processor.
+// The bits are the same as the portable kernels': the lanes do the stages'
+// own IEEE operations in the stages' order, except where the result is
+// shown here to be the same by other means (the quotient by 255 by
+// products, the 8-bit false colour by an integer grid, the channel table
+// by a fitted formula, the classes of a luma by the bits of its limits).
+// The row renderer runs them only when rounding to nearest.
 //
 // Only for inclusion by one kernel file each: everything here has internal
-// linkage, so the copies built for different processors never mix. The
-// row renderer runs them only when rounding to nearest. Those
+// linkage, so the copies built for different processors never mix. Those
 // files include nothing with inline functions of external linkage (such as
 // pixels.h), whose copy the linker might take from a file built for a
 // larger processor.
@@ -16,92 +17,11 @@
 #define VANTOREL_ROW_KERNELS_WIDE_H
 
 #include "row_kernels.h"
-
-#include <string.h>
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#elif defined(__aarch64__)
-#include <arm_neon.h>
-#endif
+#include "run_shape.h"
+#include "vector_ops.h"
+#include "wide_setup.h"
 
 namespace {
-
-typedef float Floats __attribute__((vector_size(VANTOREL_WIDE_BYTES)));
-typedef int32_t Ints __attribute__((vector_size(VANTOREL_WIDE_BYTES)));
-typedef uint32_t Words __attribute__((vector_size(VANTOREL_WIDE_BYTES)));
-
-enum { kLanes = VANTOREL_WIDE_BYTES / 4, kFloatPixels = kLanes / 4 };
-
-inline Floats loadFloats(const uint8_t *at) {
-  Floats v;
-  memcpy(&v, at, sizeof v);
-  return v;
-}
-
-inline Words loadWords(const uint8_t *at) {
-  Words v;
-  memcpy(&v, at, sizeof v);
-  return v;
-}
-
-template <typename V> inline void storeVector(uint8_t *at, V v) {
-  memcpy(at, &v, sizeof v);
-}
-
-inline Ints intsOf(int32_t v) {
-  Ints out;
-  for (int i = 0; i < kLanes; ++i) {
-    out[i] = v;
-  }
-  return out;
-}
-
-// Every lane v, bit for bit (-0 stays -0, a NaN keeps its payload).
-inline Floats floatsOf(float v) {
-  int32_t bits;
-  memcpy(&bits, &v, sizeof bits);
-  return (Floats)intsOf(bits);
-}
-
-// Lanes of a where `mask` is set, else of b; moves bits only. Each lane of
-// the mask is all ones or all zeros (a comparison's result), so a byte
-// blend picks the same.
-template <typename V> inline V pick(Ints mask, V a, V b) {
-#if defined(__AVX2__)
-  return (V)_mm256_blendv_epi8((__m256i)b, (__m256i)a, (__m256i)mask);
-#elif defined(__SSE4_1__)
-  return (V)_mm_blendv_epi8((__m128i)b, (__m128i)a, (__m128i)mask);
-#else
-  return (V)((mask & (Ints)a) | (~mask & (Ints)b));
-#endif
-}
-
-inline bool anyLane(Ints mask) {
-#if defined(__AVX2__)
-  return !_mm256_testz_si256((__m256i)mask, (__m256i)mask);
-#elif defined(__SSE2__)
-  return _mm_movemask_epi8((__m128i)mask) != 0;
-#else
-  return vmaxvq_u32((uint32x4_t)mask) != 0;
-#endif
-}
-
-// The false-colour scale over a vector of lumas: `grey` where the luma is
-// in no band, else the band's value (colours by FalseColourBand), the
-// bands tested as falseColourBand tests them.
-template <typename V>
-inline V throughBands(Floats luma, V grey, const V colours[]) {
-  const FalseColourScale &s = kFalseColour;
-  V out = grey;
-  out = pick(luma > s.redAbove, colours[kRedBand], out);
-  out =
-      pick((luma >= s.pinkFrom) & (luma <= s.pinkTo), colours[kPinkBand], out);
-  out = pick((luma >= s.greenFrom) & (luma <= s.greenTo), colours[kGreenBand],
-             out);
-  out = pick(luma < s.blueBelow, colours[kBlueBand], out);
-  return pick(luma < s.purpleBelow, colours[kPurpleBand], out);
-}
 
 // channelToByte on each lane: clamp to 0..1 (NaN becomes 0), times 255,
 // truncated.
@@ -113,13 +33,138 @@ inline Ints storedBytes(Floats v) {
   return __builtin_convertvector(clamped * 255.0f, Ints);
 }
 
-// ---------------------------------------------------------------- 8-bit
+// The stored byte of a value the shape's bars leave within 0..1 unless
+// they are clamped (RunBars).
+template <typename Shape> inline Ints storedOf(Floats v) {
+  if (Shape::bars == kBarsClamped) {
+    return storedBytes(v);
+  }
+  return __builtin_convertvector(v * 255.0f, Ints);
+}
+
+// An 8-bit pixel's alpha byte in its place: kept, or 255.
+template <typename Shape> inline Words alphaOf(Words pixels) {
+  return Shape::opaque ? splat<Words>(0xff000000u) : pixels & 0xff000000u;
+}
 
 // A byte channel as the stages load it: its value / 255.
 inline Floats channelValues(Words pixels, int shift) {
   const Ints byte = (Ints)((pixels >> shift) & 0xffu);
   return quotientBy255(__builtin_convertvector(byte, Floats));
 }
+
+// The analysis of a run without false colour: legalized when the shape
+// says so (the span's product, then the floor added), then through the
+// bars.
+template <typename Shape> inline Floats analysed(Floats v, Floats factor) {
+  if (Shape::legalize) {
+    v = floatsOf(kLegalFloor) + v * floatsOf(kLegalSpan);
+  }
+  return Shape::bars != kNoBars ? v * factor : v;
+}
+
+// Where each lane's luma lies among the classes, as pickOfClass: a luma
+// (never NaN here) reaches a limit when its bits, as a signed integer,
+// exceed the limit's less one. The counts are summed as a tree, which
+// keeps the chain of dependent steps short.
+inline Ints classPicksOf(Floats luma) {
+  const Ints bits = (Ints)luma;
+  Ints reached[kLumaClasses - 1];
+  for (int c = 0; c < kLumaClasses - 1; ++c) {
+    const int32_t limitBits = __builtin_bit_cast(int32_t, kClassLimits[c]);
+    reached[c] = (Ints)(bits > splat<Ints>(limitBits - 1));
+  }
+  return ((reached[0] + reached[1]) + (reached[2] + reached[3])) +
+         ((reached[4] + reached[5]) + reached[6]);
+}
+
+// Draws a run a vector of `step` pixels of `size` bytes at a time
+// (draw(i) from pixel i), and the pixels left through the portable kernel
+// `rest`; answers the pixels drawn. The loop takes two vectors a turn:
+// one vector's few instructions a turn ran up to a quarter slower where
+// the loop happened to straddle a 64-byte boundary.
+template <typename Draw>
+inline int64_t byVectors(const uint8_t *source, uint8_t *output, int64_t count,
+                         const RunLook *look, int64_t step, int size,
+                         const RunKernel &rest, Draw draw) {
+  const int64_t whole = count - count % step;
+  const int64_t pairs = count - count % (2 * step);
+  for (int64_t i = 0; i < pairs; i += 2 * step) {
+    draw(i);
+    draw(i + step);
+  }
+  if (pairs < whole) {
+    draw(pairs);
+  }
+  return whole + rest.draw(source + size * whole, output + size * whole,
+                           count - whole, look, nullptr);
+}
+
+// ---------------------------------------------------------------- table
+
+// R, G and B computed as the stages do; alpha passes or becomes 255.
+template <typename Shape>
+int64_t computedBytes(const uint8_t *source, uint8_t *output, int64_t count,
+                      const RunLook *look) {
+  const Floats factor = floatsOf(look->barFactor);
+  return byVectors(source, output, count, look, kLanes, 4,
+                   kPortableKernels.bytesByTable, [&](int64_t i) {
+                     const Words p = loadVector<Words>(source + 4 * i);
+                     Words out = alphaOf<Shape>(p);
+                     for (int c = 0; c < 3; ++c) {
+                       const Floats v =
+                           analysed<Shape>(channelValues(p, 8 * c), factor);
+                       out |= (Words)storedOf<Shape>(v) << (8 * c);
+                     }
+                     storeVector(output + 4 * i, out);
+                   });
+}
+
+// Every byte b of the vector as (floor(b * slope / 256) + offset) / 256,
+// rounded down, with the slope and offset of the byte's place in its
+// pixel: each byte, widened to a 16-bit lane as b * 256, takes one
+// high-half multiply, an add and a shift.
+inline Words fittedBytes(Words pixels, Halves slopes, Halves offsets) {
+  const Bytes v = (Bytes)pixels, zero = {};
+  const Halves low = (mulHigh(zipBytesLow(zero, v), slopes) + offsets) >> 8;
+  const Halves high = (mulHigh(zipBytesHigh(zero, v), slopes) + offsets) >> 8;
+  return (Words)narrowHalves(low, high);
+}
+
+// The channel table by its fitted formula; alpha passes (slope 65535,
+// offset 1) or becomes 255 (slope 0, offset 65535) through the same.
+int64_t fittedChannelBytes(const uint8_t *source, uint8_t *output,
+                           int64_t count, const RunLook *look,
+                           const WideSetup &s) {
+  const uint16_t alphaSlope = look->opaque ? 0 : 65535;
+  const uint16_t alphaOffset = look->opaque ? 65535 : 1;
+  Halves slopes, offsets;
+  for (int i = 0; i < kVectorBytes / 2; ++i) {
+    slopes[i] = i % 4 == 3 ? alphaSlope : s.channelSlope;
+    offsets[i] = i % 4 == 3 ? alphaOffset : s.channelOffset;
+  }
+  return byVectors(source, output, count, look, kLanes, 4,
+                   kPortableKernels.bytesByTable, [&](int64_t i) {
+                     storeVector(output + 4 * i,
+                                 fittedBytes(loadVector<Words>(source + 4 * i),
+                                             slopes, offsets));
+                   });
+}
+
+inline int64_t bytesByTable(const uint8_t *source, uint8_t *output,
+                            int64_t count, const RunLook *look,
+                            const RunSetup *setup) {
+  const WideSetup &s = setupOf<WideSetup>(setup);
+  if (s.channelForm == kChannelFitted) {
+    return fittedChannelBytes(source, output, count, look, s);
+  }
+  return drawByShape<kShapeLegalize | kShapeClamp>(look, [&](auto shape) {
+    return computedBytes<decltype(shape)>(source, output, count, look);
+  });
+}
+
+// ---------------------------------------------------------------- 8-bit false
+// colour
 
 // The luma of each 8-bit pixel, as the stages form it from its loaded
 // channels.
@@ -130,527 +175,366 @@ inline Floats lumaOfBytes(Words p) {
   return (red + green) + blue;
 }
 
-// The analysis of a run without false colour: legalized when asked (the
-// span's product, then the floor added), then through the bars.
-template <bool Legalize, bool Bar>
-inline Floats analysed(Floats v, const RunLook *look) {
-  if (Legalize) {
-    v = floatsOf(kLegalFloor) + v * floatsOf(kLegalSpan);
-  }
-  return Bar ? v * floatsOf(look->barFactor) : v;
-}
-
-// How a row's bars treat an 8-bit grey: none; a factor within 0..1, which
-// keeps a luma (0 to just above 1) where the store's clamp changes nothing;
-// any other factor, NaN included.
-enum ByteBars { kNoBars, kBarsWithin, kBarsClamped };
-
-// The channel table computed: each colour byte loaded, legalized when the
-// run legalizes, through the bars, stored; alpha passes or becomes 255. A
-// loaded or legalized value lies within 0..1, where only bars outside 0..1
-// need the store's clamp.
-template <bool Legalize, ByteBars Bars, bool Opaque>
-void computedBytes(const uint8_t *source, uint8_t *output, int64_t count,
-                   const RunLook *look) {
-  int64_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    const Words p = loadWords(source + 4 * i);
-    Words out = Opaque ? (Words)intsOf(-0x1000000) : p & 0xff000000u;
-    for (int c = 0; c < 3; ++c) {
-      const Floats v =
-          analysed<Legalize, Bars != kNoBars>(channelValues(p, 8 * c), look);
-      const Ints byte = Bars == kBarsClamped
-                            ? storedBytes(v)
-                            : __builtin_convertvector(v * 255.0f, Ints);
-      out |= (Words)byte << (8 * c);
-    }
-    storeVector(output + 4 * i, out);
-  }
-  portableBytesByTable(source + 4 * i, output + 4 * i, count - i, look);
-}
-
-template <bool Legalize, ByteBars Bars>
-void computedBytesBy(const uint8_t *source, uint8_t *output, int64_t count,
-                     const RunLook *look) {
-  if (look->opaque) {
-    computedBytes<Legalize, Bars, true>(source, output, count, look);
-  } else {
-    computedBytes<Legalize, Bars, false>(source, output, count, look);
-  }
-}
-
-// The bars a run's 8-bit grey or channel meets.
-inline ByteBars byteBarsOf(const RunLook *look) {
-  const float k = look->barFactor;
-  if (!look->bar) {
-    return kNoBars;
-  }
-  return k >= 0.0f && k <= 1.0f ? kBarsWithin : kBarsClamped;
-}
-
-template <bool Legalize>
-void computedBytesFor(const uint8_t *source, uint8_t *output, int64_t count,
-                      const RunLook *look) {
-  switch (byteBarsOf(look)) {
-  case kNoBars:
-    computedBytesBy<Legalize, kNoBars>(source, output, count, look);
-    break;
-  case kBarsWithin:
-    computedBytesBy<Legalize, kBarsWithin>(source, output, count, look);
-    break;
-  case kBarsClamped:
-    computedBytesBy<Legalize, kBarsClamped>(source, output, count, look);
-    break;
-  }
-}
-
-#if defined(__x86_64__)
-// Four 16-bit values as one 64-bit lane, the first lowest.
-inline uint64_t fourHalves(const uint16_t v[4]) {
-  return v[0] | (uint64_t)v[1] << 16 | (uint64_t)v[2] << 32 |
-         (uint64_t)v[3] << 48;
-}
-#endif
-
-// Every byte b of the vector as (floor(b * slope / 256) + offset) / 256,
-// rounded down, with the slope and offset of the byte's place in its
-// pixel (RunLook::channelFitted): `slopes` and `offsets` hold 16-bit lanes
-// for R, G, B and A. Slope 65535 and offset 1 give the byte itself; slope
-// 0 and offset 65535 give 255.
-inline Words fittedBytes(Words pixels, const uint16_t slopes[4],
-                         const uint16_t offsets[4]) {
-#if defined(__AVX2__)
-  const __m256i v = (__m256i)pixels, zero = _mm256_setzero_si256();
-  const __m256i a = _mm256_set1_epi64x((long long)fourHalves(slopes));
-  const __m256i b = _mm256_set1_epi64x((long long)fourHalves(offsets));
-  // Each byte in the high half of a 16-bit lane is b * 256.
-  const __m256i low = _mm256_srli_epi16(
-      _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_unpacklo_epi8(zero, v), a), b),
-      8);
-  const __m256i high = _mm256_srli_epi16(
-      _mm256_add_epi16(_mm256_mulhi_epu16(_mm256_unpackhi_epi8(zero, v), a), b),
-      8);
-  return (Words)_mm256_packus_epi16(low, high);
-#elif defined(__SSE2__)
-  const __m128i v = (__m128i)pixels, zero = _mm_setzero_si128();
-  const __m128i a = _mm_set1_epi64x((long long)fourHalves(slopes));
-  const __m128i b = _mm_set1_epi64x((long long)fourHalves(offsets));
-  const __m128i low = _mm_srli_epi16(
-      _mm_add_epi16(_mm_mulhi_epu16(_mm_unpacklo_epi8(zero, v), a), b), 8);
-  const __m128i high = _mm_srli_epi16(
-      _mm_add_epi16(_mm_mulhi_epu16(_mm_unpackhi_epi8(zero, v), a), b), 8);
-  return (Words)_mm_packus_epi16(low, high);
-#else
-  const uint8x16_t v = (uint8x16_t)pixels;
-  const uint16x8_t low = vmovl_u8(vget_low_u8(v)), high = vmovl_high_u8(v);
-  const uint16x4_t a = vld1_u16(slopes);
-  const uint16x8_t a8 = vcombine_u16(a, a);
-  const uint16x4_t b4 = vld1_u16(offsets);
-  const uint16x8_t b = vcombine_u16(b4, b4);
-  const uint16x8_t lowScaled =
-      vcombine_u16(vshrn_n_u32(vmull_u16(vget_low_u16(low), a), 8),
-                   vshrn_n_u32(vmull_high_u16(low, a8), 8));
-  const uint16x8_t highScaled =
-      vcombine_u16(vshrn_n_u32(vmull_u16(vget_low_u16(high), a), 8),
-                   vshrn_n_u32(vmull_high_u16(high, a8), 8));
-  return (Words)vcombine_u8(vshrn_n_u16(vaddq_u16(lowScaled, b), 8),
-                            vshrn_n_u16(vaddq_u16(highScaled, b), 8));
-#endif
-}
-
-// The channel table by its fitted formula; alpha passes (slope 65535,
-// offset 1) or becomes 255 (slope 0, offset 65535) through the same.
-void fittedChannelBytes(const uint8_t *source, uint8_t *output, int64_t count,
-                        const RunLook *look) {
-  const uint16_t s = look->channelSlope, o = look->channelOffset;
-  const bool opaque = look->opaque;
-  const uint16_t slopes[4] = {s, s, s, (uint16_t)(opaque ? 0 : 65535)};
-  const uint16_t offsets[4] = {o, o, o, (uint16_t)(opaque ? 65535 : 1)};
-  int64_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    storeVector(output + 4 * i,
-                fittedBytes(loadWords(source + 4 * i), slopes, offsets));
-  }
-  portableBytesByTable(source + 4 * i, output + 4 * i, count - i, look);
-}
-
-void bytesByTable(const uint8_t *source, uint8_t *output, int64_t count,
-                  const RunLook *look) {
-  if (look->channelFitted) {
-    fittedChannelBytes(source, output, count, look);
-  } else if (!look->channelComputable) {
-    portableBytesByTable(source, output, count, look);
-  } else if (look->legalize) {
-    computedBytesFor<true>(source, output, count, look);
-  } else {
-    computedBytesFor<false>(source, output, count, look);
-  }
-}
-
-// One 8-bit pixel a lane: the luma from the three loaded channels, its
-// band colour or stored grey (after the bars), and the alpha. Without a
-// clamp a lane's grey may hold any value where a band colour replaces it.
-struct ByteBandColours {
-  Words colours[kFalseColourBands];
+// What the exact lanes pick from: the stored colour of each class (0 in
+// grey classes) and the grey's R, G and B bytes in grey classes.
+struct ExactColours {
+  WordTable colours, greys;
   Floats factor;
 };
 
-inline ByteBandColours byteBandColoursOf(const RunLook *look) {
-  ByteBandColours c;
-  for (int band = 0; band < kFalseColourBands; ++band) {
-    c.colours[band] = (Words)intsOf((int32_t)look->bandBytes[band]);
-  }
-  c.factor = floatsOf(look->barFactor);
+inline ExactColours exactColoursOf(const RunLook *look, const WideSetup &s) {
+  const ExactColours c = {wordTableOf(s.classColour),
+                          wordTableOf(s.classGreyBytes),
+                          floatsOf(look->barFactor)};
   return c;
 }
 
-template <ByteBars Bars, bool Opaque>
-inline Words falseColourVector(Words p, const ByteBandColours &c) {
+// One 8-bit pixel a lane, as the stages paint it: the luma from the three
+// loaded channels, its class's colour or its stored grey (after the
+// bars), and the alpha.
+template <typename Shape>
+inline Words exactFalseColour(Words p, const ExactColours &c) {
   const Floats luma = lumaOfBytes(p);
-  Words byte;
-  if (Bars == kBarsClamped) {
-    byte = (Words)storedBytes(luma * c.factor);
-  } else {
-    const Floats shown = Bars == kBarsWithin ? luma * c.factor : luma;
-    byte = (Words) __builtin_convertvector(shown * 255.0f, Ints);
-  }
+  const Words byte =
+      (Words)storedOf<Shape>(Shape::bars != kNoBars ? luma * c.factor : luma);
   const Words grey = byte | byte << 8 | byte << 16;
-  const Words alpha = Opaque ? (Words)intsOf(-0x1000000) : p & 0xff000000u;
-  return throughBands(luma, grey, c.colours) | alpha;
+  const Ints classes = classPicksOf(luma);
+  return pickWords(c.colours, classes) | (pickWords(c.greys, classes) & grey) |
+         alphaOf<Shape>(p);
 }
 
-template <ByteBars Bars, bool Opaque>
-void falseColourBytes(const uint8_t *source, uint8_t *output, int64_t count,
-                      const RunLook *look) {
-  const ByteBandColours c = byteBandColoursOf(look);
+template <typename Shape>
+int64_t exactFalseColourRun(const uint8_t *source, uint8_t *output,
+                            int64_t count, const RunLook *look,
+                            const ExactColours &c) {
+  return byVectors(source, output, count, look, kLanes, 4,
+                   kPortableKernels.bytesFalseColour, [&](int64_t i) {
+                     storeVector(output + 4 * i,
+                                 exactFalseColour<Shape>(
+                                     loadVector<Words>(source + 4 * i), c));
+                   });
+}
+
+// The grid's tables in registers: the weights' digits by place, the
+// classes by eighth of hundredths, the class bytes (wide_setup.h).
+struct GridTables {
+  Words digits[3];
+  Bytes eighthBase, eighthStep;
+  Bytes red, green, blue, greyLanes;
+};
+
+inline GridTables gridTablesOf(const WideSetup &s) {
+  GridTables g;
+  for (int place = 0; place < 3; ++place) {
+    g.digits[place] = splat<Words>(kGridDigits.place[place]);
+  }
+  g.eighthBase = everyPart((const uint8_t *)kEighthClasses.base);
+  g.eighthStep = everyPart((const uint8_t *)kEighthClasses.step);
+  g.red = everyPart(s.classRed);
+  g.green = everyPart(s.classGreen);
+  g.blue = everyPart(s.classBlue);
+  g.greyLanes = everyPart(s.classGrey);
+  return g;
+}
+
+// Each pixel's I, as a 32-bit lane: the three places' digits times the
+// bytes, scaled by their place. The sum is the same integer as the full
+// products'.
+inline Ints gridSums(Words pixels, const GridTables &g) {
+  return (weightedBytes(pixels, g.digits[2], 128 * 128) +
+          weightedBytes(pixels, g.digits[1], 128)) +
+         weightedBytes(pixels, g.digits[0], 1);
+}
+
+// The lanes of two vectors of sums within the margin of a grid line, as
+// 16-bit lanes (those of `a` in the low halves): f = I mod 2^16 is near
+// when (f + margin) mod 2^16 < 2 * margin, compared as signed.
+inline Shorts nearGridLine(Ints a, Ints b) {
+  const Halves fractions = lowHalves((Words)a, (Words)b);
+  const Shorts shifted = (Shorts)(fractions + (uint16_t)(kGridMargin - 0x8000));
+  return shifted < splat<Shorts>((int16_t)(2 * kGridMargin - 0x8000));
+}
+
+// 4 kLanes pixels from four vectors. The steps are narrowed to bytes (greys
+// and hundredths), classed and coloured a byte a lane, and zipped back:
+// the zips undo the narrowings' lane order. In bar rows the grey is
+// shifted. Sets `near` to the lanes near a grid line, by pair of vectors.
+template <typename Shape>
+inline void gridGroup(const Words p[4], uint8_t *output, const GridTables &g,
+                      int greyShift, Shorts near[2]) {
+  Ints sum[4];
+  for (int v = 0; v < 4; ++v) {
+    sum[v] = gridSums(p[v], g);
+  }
+  near[0] = nearGridLine(sum[0], sum[1]);
+  near[1] = nearGridLine(sum[2], sum[3]);
+  const Halves steps01 =
+      narrowWords((Words)sum[0] >> kGridShift, (Words)sum[1] >> kGridShift);
+  const Halves steps23 =
+      narrowWords((Words)sum[2] >> kGridShift, (Words)sum[3] >> kGridShift);
+  const Halves by20 = splat<Halves>((uint16_t)kTwentieth);
+  const Halves by51 = splat<Halves>((uint16_t)kFiftyFirst);
+  Halves greys01 = mulHigh(steps01, by20), greys23 = mulHigh(steps23, by20);
+  if (Shape::bars != kNoBars) {
+    greys01 >>= greyShift;
+    greys23 >>= greyShift;
+  }
+  const Bytes grey = narrowHalves(greys01, greys23);
+  const Bytes hundredths =
+      narrowHalves(mulHigh(steps01, by51) >> 3, mulHigh(steps23, by51) >> 3);
+  const Bytes eighth = hundredths >> 3;
+  const Bytes classes =
+      pickBytes(g.eighthBase, eighth) -
+      (Bytes)((SBytes)hundredths > (SBytes)pickBytes(g.eighthStep, eighth));
+  const Bytes greys = pickBytes(g.greyLanes, classes) & grey;
+  const Bytes r = pickBytes(g.red, classes) | greys;
+  const Bytes gr = pickBytes(g.green, classes) | greys;
+  const Bytes b = pickBytes(g.blue, classes) | greys;
+  const Bytes a = splat<Bytes>((uint8_t)0xff);
+  const Halves rgLow = zipBytesLow(r, gr), rgHigh = zipBytesHigh(r, gr);
+  const Halves baLow = zipBytesLow(b, a), baHigh = zipBytesHigh(b, a);
+  const Words out[4] = {zipHalvesLow(rgLow, baLow), zipHalvesHigh(rgLow, baLow),
+                        zipHalvesLow(rgHigh, baHigh),
+                        zipHalvesHigh(rgHigh, baHigh)};
+  const Ints alphaBytes = splat<Ints>(-0x1000000);
+  for (int v = 0; v < 4; ++v) {
+    storeVector(output + kVectorBytes * v,
+                Shape::opaque ? out[v] : pick(alphaBytes, p[v], out[v]));
+  }
+}
+
+// Whether a lane of the vector lies near a grid line on which the grey or
+// the hundredth changes; elsewhere the grid's answer stands.
+inline bool nearLineThatCounts(Words pixels, const GridTables &g) {
+  const Ints ahead = gridSums(pixels, g) + kGridMargin;
+  // Near a line: the fraction ahead of it is below twice the margin.
+  const Ints near = (ahead & 0xffff) < 2 * kGridMargin;
+  const Words line = (Words)ahead >> kGridShift;
+  const Words by20 = (line * (uint32_t)kTwentieth) >> 16;
+  const Words by51 = ((line * (uint32_t)kFiftyFirst) >> 16) >> 3;
+  const Ints counts = (Ints)(by20 * 20u == line) | (Ints)(by51 * 51u == line);
+  return anyLane(near & counts);
+}
+
+// Groups holding a lane near a line, with their pixels (which the stores
+// overwrite when the output is the source) and the lanes near a line by
+// pair of vectors (laneBits), redone once a stretch of the run is drawn:
+// recording them costs no branch.
+enum { kGridHeldGroups = 16 };
+
+struct HeldGroups {
+  Words pixels[kGridHeldGroups][4];
+  int64_t at[kGridHeldGroups];
+  LaneBits near[kGridHeldGroups][2];
+};
+
+template <typename Shape>
+void redoHeld(uint8_t *output, const HeldGroups &held, int count,
+              const GridTables &g, const ExactColours &colours) {
+  for (int k = 0; k < count; ++k) {
+    for (int v = 0; v < 4; ++v) {
+      const Words p = held.pixels[k][v];
+      const LaneBits lanes = v % 2 ? kHighHalfBits : kLowHalfBits;
+      if ((held.near[k][v / 2] & lanes) && nearLineThatCounts(p, g)) {
+        storeVector(output + 4 * (held.at[k] + kLanes * v),
+                    exactFalseColour<Shape>(p, colours));
+      }
+    }
+  }
+}
+
+template <typename Shape>
+int64_t gridFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
+                        const RunLook *look, const WideSetup &s) {
+  const GridTables g = gridTablesOf(s);
+  const ExactColours colours = exactColoursOf(look, s);
+  HeldGroups held;
+  int holding = 0;
   int64_t i = 0;
-  for (; i + kLanes <= count; i += kLanes) {
-    storeVector(output + 4 * i,
-                falseColourVector<Bars, Opaque>(loadWords(source + 4 * i), c));
+  for (; i + 4 * kLanes <= count; i += 4 * kLanes) {
+    Words p[4];
+    for (int v = 0; v < 4; ++v) {
+      p[v] = loadVector<Words>(source + 4 * i + kVectorBytes * v);
+      held.pixels[holding][v] = p[v];
+    }
+    Shorts near[2];
+    gridGroup<Shape>(p, output + 4 * i, g, s.greyShift, near);
+    held.at[holding] = i;
+    held.near[holding][0] = laneBits(near[0]);
+    held.near[holding][1] = laneBits(near[1]);
+    holding += (held.near[holding][0] | held.near[holding][1]) != 0;
+    if (holding == kGridHeldGroups) {
+      redoHeld<Shape>(output, held, holding, g, colours);
+      holding = 0;
+    }
   }
-  portableKernels().bytesFalseColour(source + 4 * i, output + 4 * i, count - i,
-                                     look);
+  redoHeld<Shape>(output, held, holding, g, colours);
+  return i + exactFalseColourRun<Shape>(source + 4 * i, output + 4 * i,
+                                        count - i, look, colours);
 }
 
-template <ByteBars Bars>
-void falseColourBytesBy(const uint8_t *source, uint8_t *output, int64_t count,
-                        const RunLook *look) {
-  if (look->opaque) {
-    falseColourBytes<Bars, true>(source, output, count, look);
-  } else {
-    falseColourBytes<Bars, false>(source, output, count, look);
-  }
-}
-
-void bytesFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
-                      const RunLook *look) {
-  switch (byteBarsOf(look)) {
-  case kNoBars:
-    falseColourBytesBy<kNoBars>(source, output, count, look);
-    break;
-  case kBarsWithin:
-    falseColourBytesBy<kBarsWithin>(source, output, count, look);
-    break;
-  case kBarsClamped:
-    falseColourBytesBy<kBarsClamped>(source, output, count, look);
-    break;
-  }
+// Runs whose grey is on the grid (no bars, or bars that scale it by a power
+// of two) take the grid; the others go through the exact lanes.
+inline int64_t bytesFalseColour(const uint8_t *source, uint8_t *output,
+                                int64_t count, const RunLook *look,
+                                const RunSetup *setup) {
+  const WideSetup &s = setupOf<WideSetup>(setup);
+  return drawByShape<kShapeClamp>(look, [&](auto shape) -> int64_t {
+    typedef decltype(shape) Shape;
+    if constexpr (Shape::bars != kBarsClamped) {
+      if (s.greyShift >= 0) {
+        return gridFalseColour<Shape>(source, output, count, look, s);
+      }
+    }
+    return exactFalseColourRun<Shape>(source, output, count, look,
+                                      exactColoursOf(look, s));
+  });
 }
 
 // ---------------------------------------------------------------- float
 
-// Alpha passes, or becomes 1; no arithmetic touches it.
-template <bool Opaque> inline Floats withAlpha(Floats rgb, Floats source) {
-  const Floats alpha = Opaque ? floatsOf(1.0f) : source;
-#if VANTOREL_WIDE_BYTES == 32
-  return __builtin_shufflevector(rgb, alpha, 0, 1, 2, 11, 4, 5, 6, 15);
-#else
-  return __builtin_shufflevector(rgb, alpha, 0, 1, 2, 7);
-#endif
-}
-
-template <bool Legalize, bool Bar, bool Opaque>
-void analysedFloats(const uint8_t *source, uint8_t *output, int64_t count,
-                    const RunLook *look) {
-  int64_t i = 0;
-  for (; i + kFloatPixels <= count; i += kFloatPixels) {
-    const Floats p = loadFloats(source + 16 * i);
-    storeVector(output + 16 * i,
-                withAlpha<Opaque>(analysed<Legalize, Bar>(p, look), p));
+// The pixels' alpha lanes from `alpha`, the others from `rgb`; moves bits
+// only.
+inline Floats withAlpha(Floats rgb, Floats alpha) {
+  Ints alphaLanes;
+  for (int i = 0; i < kLanes; ++i) {
+    alphaLanes[i] = i % 4 == 3 ? -1 : 0;
   }
-  portableKernels().floatsAnalysed(source + 16 * i, output + 16 * i, count - i,
-                                   look, Legalize);
+  return alphaLanes ? alpha : rgb;
 }
 
-template <bool Legalize>
-void analysedFloatsBy(const uint8_t *source, uint8_t *output, int64_t count,
-                      const RunLook *look) {
-  if (!look->bar) {
-    if (look->opaque) {
-      analysedFloats<Legalize, false, true>(source, output, count, look);
-    } else {
-      analysedFloats<Legalize, false, false>(source, output, count, look);
-    }
-  } else if (look->opaque) {
-    analysedFloats<Legalize, true, true>(source, output, count, look);
-  } else {
-    analysedFloats<Legalize, true, false>(source, output, count, look);
-  }
+template <typename Shape>
+int64_t analysedFloats(const uint8_t *source, uint8_t *output, int64_t count,
+                       const RunLook *look) {
+  const Floats factor = floatsOf(look->barFactor);
+  return byVectors(source, output, count, look, kFloatPixels, 16,
+                   kPortableKernels.floatsAnalysed, [&](int64_t i) {
+                     const Floats p = loadVector<Floats>(source + 16 * i);
+                     const Floats alpha = Shape::opaque ? floatsOf(1.0f) : p;
+                     storeVector(output + 16 * i,
+                                 withAlpha(analysed<Shape>(p, factor), alpha));
+                   });
 }
 
-void floatsAnalysed(const uint8_t *source, uint8_t *output, int64_t count,
-                    const RunLook *look, bool legalize) {
-  if (legalize) {
-    analysedFloatsBy<true>(source, output, count, look);
-  } else {
-    analysedFloatsBy<false>(source, output, count, look);
-  }
+inline int64_t floatsAnalysed(const uint8_t *source, uint8_t *output,
+                              int64_t count, const RunLook *look,
+                              const RunSetup *) {
+  return drawByShape<kShapeLegalize>(look, [&](auto shape) {
+    return analysedFloats<decltype(shape)>(source, output, count, look);
+  });
 }
 
-// Four vectors of float pixels (kLanes pixels) and their channels, one
-// pixel a lane. Within each 128-bit part the four vectors are transposed
-// (so the lanes hold the pixels in an order of their own, the same for
-// every channel), which takes in-lane shuffles only; pixelsFrom undoes it.
-struct Channels {
-  Floats r, g, b, a;
+// The band channels of each class (wide_setup.h) to pick from.
+struct FloatClasses {
+  WordTable channels[3], greyLanes;
 };
 
-inline Channels channelsOf(const Floats v[4]) {
-#if VANTOREL_WIDE_BYTES == 32
-  const Floats t0 =
-      __builtin_shufflevector(v[0], v[1], 0, 8, 1, 9, 4, 12, 5, 13);
-  const Floats t1 =
-      __builtin_shufflevector(v[0], v[1], 2, 10, 3, 11, 6, 14, 7, 15);
-  const Floats t2 =
-      __builtin_shufflevector(v[2], v[3], 0, 8, 1, 9, 4, 12, 5, 13);
-  const Floats t3 =
-      __builtin_shufflevector(v[2], v[3], 2, 10, 3, 11, 6, 14, 7, 15);
-  const Channels c = {
-      __builtin_shufflevector(t0, t2, 0, 1, 8, 9, 4, 5, 12, 13),
-      __builtin_shufflevector(t0, t2, 2, 3, 10, 11, 6, 7, 14, 15),
-      __builtin_shufflevector(t1, t3, 0, 1, 8, 9, 4, 5, 12, 13),
-      __builtin_shufflevector(t1, t3, 2, 3, 10, 11, 6, 7, 14, 15)};
-#else
-  const Floats t0 = __builtin_shufflevector(v[0], v[1], 0, 4, 1, 5);
-  const Floats t1 = __builtin_shufflevector(v[0], v[1], 2, 6, 3, 7);
-  const Floats t2 = __builtin_shufflevector(v[2], v[3], 0, 4, 1, 5);
-  const Floats t3 = __builtin_shufflevector(v[2], v[3], 2, 6, 3, 7);
-  const Channels c = {__builtin_shufflevector(t0, t2, 0, 1, 4, 5),
-                      __builtin_shufflevector(t0, t2, 2, 3, 6, 7),
-                      __builtin_shufflevector(t1, t3, 0, 1, 4, 5),
-                      __builtin_shufflevector(t1, t3, 2, 3, 6, 7)};
-#endif
-  return c;
-}
-
-// Back to four vectors of pixels.
-inline void pixelsFrom(Channels c, Floats v[4]) {
-#if VANTOREL_WIDE_BYTES == 32
-  const Floats t0 = __builtin_shufflevector(c.r, c.g, 0, 1, 8, 9, 4, 5, 12, 13);
-  const Floats t2 =
-      __builtin_shufflevector(c.r, c.g, 2, 3, 10, 11, 6, 7, 14, 15);
-  const Floats t1 = __builtin_shufflevector(c.b, c.a, 0, 1, 8, 9, 4, 5, 12, 13);
-  const Floats t3 =
-      __builtin_shufflevector(c.b, c.a, 2, 3, 10, 11, 6, 7, 14, 15);
-  v[0] = __builtin_shufflevector(t0, t1, 0, 2, 8, 10, 4, 6, 12, 14);
-  v[1] = __builtin_shufflevector(t0, t1, 1, 3, 9, 11, 5, 7, 13, 15);
-  v[2] = __builtin_shufflevector(t2, t3, 0, 2, 8, 10, 4, 6, 12, 14);
-  v[3] = __builtin_shufflevector(t2, t3, 1, 3, 9, 11, 5, 7, 13, 15);
-#else
-  const Floats t0 = __builtin_shufflevector(c.r, c.g, 0, 1, 4, 5);
-  const Floats t2 = __builtin_shufflevector(c.r, c.g, 2, 3, 6, 7);
-  const Floats t1 = __builtin_shufflevector(c.b, c.a, 0, 1, 4, 5);
-  const Floats t3 = __builtin_shufflevector(c.b, c.a, 2, 3, 6, 7);
-  v[0] = __builtin_shufflevector(t0, t1, 0, 2, 4, 6);
-  v[1] = __builtin_shufflevector(t0, t1, 1, 3, 5, 7);
-  v[2] = __builtin_shufflevector(t2, t3, 0, 2, 4, 6);
-  v[3] = __builtin_shufflevector(t2, t3, 1, 3, 5, 7);
-#endif
-}
-
-// The band colours of each lane's luma, channel by channel, with `grey`
-// where the luma is in no band. With AVX2, a lane counts the class limits
-// its luma reaches and looks its class up in a vector of 8; otherwise each
-// band is picked in the order throughBands picks them.
-struct FloatBands {
-#if defined(__AVX2__)
-  Ints limitBits[kBandClasses - 1]; // of each limit, less one
-  // Entry (8 - class) % 8: where a lane's count of limits reached (as a
-  // sum of -1s) lands when its low three bits index 8 lanes.
-  Floats byClass[3];
-  Ints greyByClass;
-#else
-  Floats red[kFalseColourBands], green[kFalseColourBands],
-      blue[kFalseColourBands];
-#endif
-};
-
-inline FloatBands floatBandsOf(const RunLook *look) {
-  FloatBands b;
-#if defined(__AVX2__)
-  for (int c = 0; c < kBandClasses - 1; ++c) {
-    int32_t bits;
-    memcpy(&bits, &look->classLimit[c], sizeof bits);
-    b.limitBits[c] = intsOf(bits - 1);
-  }
-  for (int c = 0; c < kBandClasses; ++c) {
-    const int lane = (kBandClasses - c) % kBandClasses,
-              band = look->classBand[c];
-    const WorkPixel colour = look->bandColours[band == kGreyBand ? 0 : band];
-    b.byClass[0][lane] = band == kGreyBand ? 0.0f : colour.r;
-    b.byClass[1][lane] = band == kGreyBand ? 0.0f : colour.g;
-    b.byClass[2][lane] = band == kGreyBand ? 0.0f : colour.b;
-    b.greyByClass[lane] = band == kGreyBand ? -1 : 0;
-  }
-#else
-  for (int band = 0; band < kFalseColourBands; ++band) {
-    b.red[band] = floatsOf(look->bandColours[band].r);
-    b.green[band] = floatsOf(look->bandColours[band].g);
-    b.blue[band] = floatsOf(look->bandColours[band].b);
-  }
-#endif
-  return b;
-}
-
-inline bool floatBandsFit(const RunLook *look) {
-#if defined(__AVX2__)
-  return look->classesAscend;
-#else
-  (void)look;
-  return true;
-#endif
-}
-
-// Where the band colours move bits only (no arithmetic), -0, NaN payloads
-// and all, as the stages' own picks do.
-inline Channels bandChannels(Floats luma, Floats grey, const FloatBands &b) {
-#if defined(__AVX2__)
-  // A luma (never NaN here) reaches a limit above zero when its bits, as a
-  // signed integer, exceed the limit's less one: negative lumas and -0 are
-  // negative integers. The counts are summed as a tree, which keeps the
-  // chain of dependent steps short.
-  const Ints bits = (Ints)luma;
-  Ints r[kBandClasses - 1];
-  for (int c = 0; c < kBandClasses - 1; ++c) {
-    r[c] = (Ints)(bits > b.limitBits[c]);
-  }
-  static_assert(kBandClasses == 8, "seven limits");
-  const Ints reached = ((r[0] + r[1]) + (r[2] + r[3])) + ((r[4] + r[5]) + r[6]);
-  const __m256i index = (__m256i)reached;
-  const __m256 greyLanes = _mm256_castsi256_ps(
-      _mm256_permutevar8x32_epi32((__m256i)b.greyByClass, index));
-  Channels out;
-  Floats *channel[3] = {&out.r, &out.g, &out.b};
+inline FloatClasses floatClassesOf(const WideSetup &s) {
+  FloatClasses t;
   for (int c = 0; c < 3; ++c) {
-    *channel[c] = (Floats)_mm256_blendv_ps(
-        _mm256_permutevar8x32_ps((__m256)b.byClass[c], index), (__m256)grey,
-        greyLanes);
+    t.channels[c] = wordTableOf(s.classFloats[c]);
   }
-  out.a = grey;
-#else
-  const Channels out = {throughBands(luma, grey, b.red),
-                        throughBands(luma, grey, b.green),
-                        throughBands(luma, grey, b.blue), grey};
-#endif
-  return out;
+  t.greyLanes = wordTableOf(s.classGreyLanes);
+  return t;
 }
 
-// kLanes float pixels: their channels and lumas.
+// kLanes float pixels, read as four vectors and transposed: one pixel a
+// lane in each of R, G, B and A, and their lumas ((red + green) + blue of
+// the weighted channels).
 struct FloatGroup {
-  Channels c;
+  Floats channels[4];
   Floats luma;
 };
 
 inline FloatGroup floatGroupAt(const uint8_t *source) {
   Floats p[4];
   for (int v = 0; v < 4; ++v) {
-    p[v] = loadFloats(source + 16 * kFloatPixels * v);
+    p[v] = loadVector<Floats>(source + kVectorBytes * v);
   }
   FloatGroup g;
-  g.c = channelsOf(p);
-  g.luma = (g.c.r * kLumaRed + g.c.g * kLumaGreen) + g.c.b * kLumaBlue;
+  transposeParts(p, g.channels);
+  const Floats *c = g.channels;
+  g.luma = (c[0] * kLumaRed + c[1] * kLumaGreen) + c[2] * kLumaBlue;
   return g;
 }
 
-template <bool Bar, bool Opaque>
+// The band colours of each lane's luma, or its grey, channel by channel
+// (moving bits only: -0, NaN payloads and all, as the stages' own picks
+// do), then the pixels put back together.
+template <typename Shape>
 inline void storeFalseColour(const FloatGroup &g, uint8_t *output,
-                             const FloatBands &bands, Floats factor) {
-  const Floats grey = Bar ? g.luma * factor : g.luma;
-  Channels out = bandChannels(g.luma, grey, bands);
-  out.a = Opaque ? floatsOf(1.0f) : g.c.a;
-  Floats o[4];
-  pixelsFrom(out, o);
+                             const FloatClasses &t, Floats factor) {
+  const Floats grey = Shape::bars != kNoBars ? g.luma * factor : g.luma;
+  const Ints classes = classPicksOf(g.luma);
+  const Ints greyLanes = (Ints)pickWords(t.greyLanes, classes);
+  Floats out[4];
+  for (int c = 0; c < 3; ++c) {
+    out[c] = pick(greyLanes, grey, (Floats)pickWords(t.channels[c], classes));
+  }
+  out[3] = Shape::opaque ? floatsOf(1.0f) : g.channels[3];
+  Floats pixels[4];
+  transposeParts(out, pixels);
   for (int v = 0; v < 4; ++v) {
-    storeVector(output + 16 * kFloatPixels * v, o[v]);
+    storeVector(output + kVectorBytes * v, pixels[v]);
   }
 }
 
-// kLanes pixels at a time, read as four vectors and taken apart into
-// channels: the lumas ((red + green) + blue of the weighted channels), the
-// band colours or greys by channel, and the pixels put back together.
-// kFloatGroups groups go together, all their lumas first: each group is one
-// long chain of dependent steps, and taking several side by side lets the
-// processor overlap them. All loads come before any store, so an output
-// that is the source stays right. Stops at the first kLanes pixels holding
-// a NaN luma; the portable kernel takes the rest of the run from there.
-// (With NEON's picks, more than one group at a time only spills registers.)
-#if defined(__x86_64__)
-enum { kFloatGroups = 4 };
-#else
-enum { kFloatGroups = 1 };
-#endif
-
-template <bool Bar, bool Opaque>
+// kFloatGroupsAtOnce groups go together, all their lumas first: each group
+// is one long chain of dependent steps, and taking several side by side
+// lets the processor overlap them. All loads come before any store, so an
+// output that is the source stays right. Stops at the first kLanes pixels
+// holding a NaN luma; the portable kernel takes the rest of the run from
+// there.
+template <typename Shape>
 int64_t falseColourFloats(const uint8_t *source, uint8_t *output, int64_t count,
-                          const RunLook *look) {
-  const FloatBands bands = floatBandsOf(look);
+                          const RunLook *look, const WideSetup &s) {
+  const FloatClasses classes = floatClassesOf(s);
   const Floats factor = floatsOf(look->barFactor);
-  const bool fits = floatBandsFit(look);
+  enum { kGroup = kFloatGroupsAtOnce * kLanes };
   int64_t i = 0;
-  for (; fits && i + kFloatGroups * kLanes <= count;
-       i += kFloatGroups * kLanes) {
-    FloatGroup g[kFloatGroups];
-    Ints nan = intsOf(0);
-    for (int k = 0; k < kFloatGroups; ++k) {
+  for (; i + kGroup <= count; i += kGroup) {
+    FloatGroup g[kFloatGroupsAtOnce];
+    Ints nan = splat<Ints>(0);
+    for (int k = 0; k < kFloatGroupsAtOnce; ++k) {
       g[k] = floatGroupAt(source + 16 * (i + k * kLanes));
       nan |= g[k].luma != g[k].luma;
     }
     if (anyLane(nan)) {
       break; // the single groups below find it
     }
-    for (int k = 0; k < kFloatGroups; ++k) {
-      storeFalseColour<Bar, Opaque>(g[k], output + 16 * (i + k * kLanes), bands,
-                                    factor);
+    for (int k = 0; k < kFloatGroupsAtOnce; ++k) {
+      storeFalseColour<Shape>(g[k], output + 16 * (i + k * kLanes), classes,
+                              factor);
     }
   }
-  for (; fits && i + kLanes <= count; i += kLanes) {
+  for (; i + kLanes <= count; i += kLanes) {
     const FloatGroup g = floatGroupAt(source + 16 * i);
     if (anyLane(g.luma != g.luma)) {
       return i;
     }
-    storeFalseColour<Bar, Opaque>(g, output + 16 * i, bands, factor);
+    storeFalseColour<Shape>(g, output + 16 * i, classes, factor);
   }
-  return i + portableKernels().floatsFalseColour(
-                 source + 16 * i, output + 16 * i, count - i, look);
+  return i + kPortableKernels.floatsFalseColour.draw(
+                 source + 16 * i, output + 16 * i, count - i, look, nullptr);
 }
 
-int64_t floatsFalseColour(const uint8_t *source, uint8_t *output, int64_t count,
-                          const RunLook *look) {
-  if (!look->bar) {
-    if (look->opaque) {
-      return falseColourFloats<false, true>(source, output, count, look);
-    }
-    return falseColourFloats<false, false>(source, output, count, look);
-  }
-  if (look->opaque) {
-    return falseColourFloats<true, true>(source, output, count, look);
-  }
-  return falseColourFloats<true, false>(source, output, count, look);
+inline int64_t floatsFalseColour(const uint8_t *source, uint8_t *output,
+                                 int64_t count, const RunLook *look,
+                                 const RunSetup *setup) {
+  const WideSetup &s = setupOf<WideSetup>(setup);
+  return drawByShape<0>(look, [&](auto shape) {
+    return falseColourFloats<decltype(shape)>(source, output, count, look, s);
+  });
 }
+
+// The kernels as this file's processor runs them, with their setups.
+constexpr RunKernel kWideBytesByTable = {prepareWideTable, bytesByTable};
+constexpr RunKernel kWideBytesFalseColour = {prepareWideBytesFalseColour,
+                                             bytesFalseColour};
+constexpr RunKernel kWideFloatsAnalysed = {nullptr, floatsAnalysed};
+constexpr RunKernel kWideFloatsFalseColour = {prepareWideFloatsFalseColour,
+                                              floatsFalseColour};
 
 } // namespace
-
-#define VANTOREL_WIDE_KERNELS                                                  \
-  { bytesByTable, bytesFalseColour, floatsAnalysed, floatsFalseColour }
 
 #endif

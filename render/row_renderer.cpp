@@ -9,8 +9,8 @@
 // - pixels outside the source, and float bar rows whose bar factor is NaN,
 //   go through the stages one at a time.
 // The per-frame values the kernels use (bar factor, alpha rule, byte
-// tables, band and guide colours) are taken from the stages themselves,
-// run on single pixels.
+// table, band and guide colours) are taken from the stages themselves,
+// run on single pixels; the kernel builds its own tables from them.
 #include "frame.h"
 #include "overlays.h"
 #include "pixels.h"
@@ -41,10 +41,11 @@ typedef struct RowRenderer {
   const FrameContext *frame;
   int pixelSize;
   Analysis analysis;
-  RowKernels kernels; // of the fastest set this machine runs
-  RowKernels portable;
-  LumaTerms luma;
+  // The kernel of the frame's analysed runs, from the fastest set this
+  // machine runs, and its setup for each look.
+  RunKernel kernel;
   RunLook looks[2]; // rows without and with bars
+  RunSetup setups[2];
   // The first row drawn of each band kind, without and with bars.
   bool bandDrawn[kBandKinds][2];
   int32_t bandRow[kBandKinds][2];
@@ -86,32 +87,17 @@ static uint32_t storedColour(WorkPixel p) {
   return bytes[0] | (uint32_t)bytes[1] << 8 | (uint32_t)bytes[2] << 16;
 }
 
-// A channel byte as the legalize stage and the bars change it, from the
-// quotient by products.
-static uint8_t computedChannel(uint8_t b, const RunLook *look) {
-  float v = quotientBy255((float)b);
-  if (look->legalize) {
-    v = legalized(v);
-  }
-  return channelToByte(barred(v, look));
-}
-
 static void fillChannelTable(RunLook *look, const FrameContext *frame,
                              StagesOnOnePixel where) {
-  look->channelComputable = true;
   for (int b = 0; b < 256; ++b) {
     const uint8_t grey[4] = {(uint8_t)b, (uint8_t)b, (uint8_t)b, 0};
     const WorkPixel out = throughStages(BytePixels::load(grey), frame, where);
     look->channel[b] = (uint8_t)storedColour(out);
-    look->channelComputable =
-        look->channelComputable && look->channel[b] == computedChannel(b, look);
   }
-  fitChannelFormula(look);
 }
 
-static void fillLook(RunLook *look, const FrameContext *frame,
-                     const LumaTerms *luma, bool barRow, bool channelTable,
-                     bool legalize) {
+static void fillLook(RunLook *look, const FrameContext *frame, bool barRow,
+                     bool channelTable, bool legalize) {
   const StagesOnOnePixel plain = {barRow, false, false};
   const StagesOnOnePixel analysed = {barRow, false, true};
   const StagesOnOnePixel guide = {barRow, true, true};
@@ -119,12 +105,12 @@ static void fillLook(RunLook *look, const FrameContext *frame,
   const WorkPixel clear = {0.0f, 0.0f, 0.0f, 0.0f};
   look->bar = barRow;
   look->barFactor = throughStages(one, frame, plain).r;
-  look->opaque = throughStages(clear, frame, plain).a == 1.0f;
+  // The alpha rule the kernels follow: only the bars (when solid) make
+  // alpha 1; in every other row it passes through.
+  look->opaque = barRow && throughStages(clear, frame, plain).a == 1.0f;
   look->blackBytes =
       !frame->floatPixels && barRow && look->opaque && look->barFactor == 0.0f;
-  look->luma = luma;
   look->legalize = legalize;
-  look->channelComputable = look->channelFitted = false;
   if (channelTable) {
     fillChannelTable(look, frame, analysed);
   }
@@ -136,17 +122,6 @@ static void fillLook(RunLook *look, const FrameContext *frame,
   }
   look->white = throughStages(clear, frame, guide);
   look->whiteBytes = storedColour(look->white);
-  fillBandBuckets(look);
-}
-
-static void fillLumaTerms(LumaTerms *terms) {
-  for (int b = 0; b < 256; ++b) {
-    const uint8_t grey[4] = {(uint8_t)b, (uint8_t)b, (uint8_t)b, 0};
-    const float v = BytePixels::load(grey).r;
-    terms->red[b] = v * kLumaRed;
-    terms->green[b] = v * kLumaGreen;
-    terms->blue[b] = v * kLumaBlue;
-  }
 }
 
 // False colour replaces the picture; legalize applies only without it.
@@ -161,22 +136,33 @@ static bool windowHasBarRows(OfxRectI window, const OverlayGeometry *g) {
   return isBarRow(window.y1, g) || isBarRow(window.y2 - 1, g);
 }
 
+// The kernel that draws the frame's analysed runs.
+static RunKernel kernelOf(const KernelSet *set, const FrameContext *frame,
+                          Analysis analysis) {
+  const bool falseColour = analysis == kAnalysisFalseColour;
+  if (frame->floatPixels) {
+    return falseColour ? *set->floatsFalseColour : *set->floatsAnalysed;
+  }
+  return falseColour ? *set->bytesFalseColour : *set->bytesByTable;
+}
+
 static void prepare(RowRenderer *r, const FrameContext *frame) {
   r->frame = frame;
   r->pixelSize = pixelSizeOf(frame);
   r->analysis = analysisOf(&frame->params);
-  r->portable = portableKernels();
-  r->kernels = chosenKernelSet()->kernels;
-  if (!frame->floatPixels && r->analysis == kAnalysisFalseColour) {
-    fillLumaTerms(&r->luma);
-  }
-  // The byte table serves legalized runs, and plain runs in bar rows.
+  r->kernel = kernelOf(chosenKernelSet(), frame, r->analysis);
+  const bool legalize = r->analysis == kAnalysisLegalize;
+  // Runs without bars take the kernel when analysed; runs with bars always.
+  const bool drawn[2] = {r->analysis != kAnalysisNone,
+                         windowHasBarRows(r->window, &frame->geometry)};
   const bool byTable =
       !frame->floatPixels && r->analysis != kAnalysisFalseColour;
-  const bool legalize = r->analysis == kAnalysisLegalize;
-  fillLook(&r->looks[0], frame, &r->luma, false, byTable && legalize, legalize);
-  fillLook(&r->looks[1], frame, &r->luma, true,
-           byTable && windowHasBarRows(r->window, &frame->geometry), legalize);
+  for (int bar = 0; bar < 2; ++bar) {
+    fillLook(&r->looks[bar], frame, bar, byTable && drawn[bar], legalize);
+    if (drawn[bar] && r->kernel.prepare) {
+      r->kernel.prepare(&r->looks[bar], &r->setups[bar]);
+    }
+  }
   memset(r->bandDrawn, 0, sizeof r->bandDrawn);
 }
 
@@ -201,16 +187,17 @@ static void drawPixels(const RowRenderer *r, int32_t y, int64_t x1,
 // A kernel stops short of a pixel whose luma is NaN; the portable kernel
 // finds it exactly and the stages draw it.
 static void drawFloatFalseColour(const RowRenderer *r, int32_t y, int64_t x1,
-                                 int64_t x2, const RunLook *look) {
+                                 int64_t x2, bool bar) {
+  const RunLook *look = &r->looks[bar];
   int64_t x = x1;
   while (x < x2) {
-    x += r->kernels.floatsFalseColour(sourceAt(r, x, y), outputAt(r, x, y),
-                                      x2 - x, look);
+    x += r->kernel.draw(sourceAt(r, x, y), outputAt(r, x, y), x2 - x, look,
+                        &r->setups[bar]);
     if (x < x2) {
       const int64_t group =
           x2 - x < (int64_t)kKernelGroup ? x2 - x : (int64_t)kKernelGroup;
-      const int64_t drawn = r->portable.floatsFalseColour(
-          sourceAt(r, x, y), outputAt(r, x, y), group, look);
+      const int64_t drawn = kPortableKernels.floatsFalseColour.draw(
+          sourceAt(r, x, y), outputAt(r, x, y), group, look, nullptr);
       x += drawn;
       if (drawn < group) {
         drawPixels(r, y, x, x + 1);
@@ -222,26 +209,19 @@ static void drawFloatFalseColour(const RowRenderer *r, int32_t y, int64_t x1,
 
 // Pixels x1 <= x < x2 of row y, all inside the source and off the guides.
 static void drawAnalysedRun(const RowRenderer *r, int32_t y, int64_t x1,
-                            int64_t x2, const RunLook *look) {
+                            int64_t x2, bool bar) {
   if (x1 >= x2) {
     return;
   }
   const uint8_t *source = sourceAt(r, x1, y);
   uint8_t *output = outputAt(r, x1, y);
   const int64_t count = x2 - x1;
-  if (r->analysis == kAnalysisNone && !look->bar) {
+  if (r->analysis == kAnalysisNone && !bar) {
     memmove(output, source, (size_t)(count * r->pixelSize));
-  } else if (r->frame->floatPixels) {
-    if (r->analysis == kAnalysisFalseColour) {
-      drawFloatFalseColour(r, y, x1, x2, look);
-    } else {
-      r->kernels.floatsAnalysed(source, output, count, look,
-                                r->analysis == kAnalysisLegalize);
-    }
-  } else if (r->analysis == kAnalysisFalseColour) {
-    r->kernels.bytesFalseColour(source, output, count, look);
+  } else if (r->frame->floatPixels && r->analysis == kAnalysisFalseColour) {
+    drawFloatFalseColour(r, y, x1, x2, bar);
   } else {
-    r->kernels.bytesByTable(source, output, count, look);
+    r->kernel.draw(source, output, count, &r->looks[bar], &r->setups[bar]);
   }
 }
 
@@ -307,12 +287,13 @@ static bool isGuideRow(int32_t y, const FrameContext *frame) {
 // the run's, so painting it from the source stays right even when the
 // output is the source.
 static void drawInside(const RowRenderer *r, int32_t y, int64_t x1, int64_t x2,
-                       const RunLook *look) {
+                       bool bar) {
+  const RunLook *look = &r->looks[bar];
   if (isGuideRow(y, r->frame)) {
     drawWhiteRun(r, y, x1, x2, look);
     return;
   }
-  drawAnalysedRun(r, y, x1, x2, look);
+  drawAnalysedRun(r, y, x1, x2, bar);
   Span spans[kMostGuideSpans];
   const int n = guideSpans(y, r->frame, spans);
   for (int i = 0; i < n; ++i) {
@@ -453,7 +434,7 @@ static void drawPictureRow(const RowRenderer *r, int32_t y, bool bar) {
     return;
   }
   drawPixels(r, y, w.x1, x1);
-  drawInside(r, y, x1, x2, look);
+  drawInside(r, y, x1, x2, bar);
   drawPixels(r, y, x2, w.x2);
 }
 

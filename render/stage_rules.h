@@ -121,7 +121,7 @@ typedef struct FalseColourScale {
   Colour colours[kFalseColourBands]; // by FalseColourBand
 } FalseColourScale;
 
-static const FalseColourScale kFalseColour = {
+static constexpr FalseColourScale kFalseColour = {
     0.05f, // purpleBelow: crushed blacks
     0.1f,  // blueBelow: near black
     0.4f,  // greenFrom: mid-grey and darker skin ...
@@ -138,7 +138,7 @@ static const FalseColourScale kFalseColour = {
     }};
 
 // The band of a luma; a NaN luma falls in none and stays grey.
-static inline int falseColourBand(float luma) {
+static constexpr int falseColourBand(float luma) {
   const FalseColourScale &s = kFalseColour;
   if (luma < s.purpleBelow) {
     return kPurpleBand;
@@ -161,8 +161,8 @@ static inline int falseColourBand(float luma) {
 // The squeeze into the legal range, black to 16 and white to 235 of 255:
 // 16/255 + c * 219/255, each quotient the nearest 32-bit float, the product
 // rounded first.
-static const float kLegalFloor = 16.0f / 255.0f;
-static const float kLegalSpan = 219.0f / 255.0f;
+static constexpr float kLegalFloor = 16.0f / 255.0f;
+static constexpr float kLegalSpan = 219.0f / 255.0f;
 
 static inline float legalized(float c) {
   const float scaled = c * kLegalSpan;
