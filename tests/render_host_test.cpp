@@ -101,7 +101,7 @@ TEST_F(RenderHostTest, MakesItsHostCallsInOrderAndReleasesBothImages) {
 }
 
 TEST_F(RenderHostTest, AsksTheNonStandardDepthNameOnlyWhenTheStandardIsSilent) {
-  ImageSpec spec = floatSpec(kSmall);
+  TestImageSpec spec = floatSpec(kSmall);
   spec.standardDepthName = false;
   spec.nonStandardDepthName = true;
   attach(spec);
@@ -113,143 +113,125 @@ TEST_F(RenderHostTest, AsksTheNonStandardDepthNameOnlyWhenTheStandardIsSilent) {
   EXPECT_EQ(strings[1].value, "OfxBitDepthFloat");
 }
 
+// What a row may change before the render: the host's faults, the two
+// images (or whether they are attached at all) and the render's arguments.
+struct Arrangement {
+  TestHost &host;
+  TestImageSpec &source, &output;
+  bool &attachSource, &attachOutput;
+  Host::RenderArgs &args;
+};
+
 // How each failure of the host shows: the status, whether pixels were
 // written, how many parameters were sampled, and that every fetched image
 // was released exactly once.
 struct FailureRow {
   const char *what;
-  void (*arrange)(Host &host, ImageSpec &source, ImageSpec &output,
-                  bool &attachSource, bool &attachOutput,
-                  Host::RenderArgs &args);
+  void (*arrange)(Arrangement &arrangement);
   OfxStatus status;
   bool written;
   int paramsSampled;
 };
 
-void nothing(Host &, ImageSpec &, ImageSpec &, bool &, bool &,
-             Host::RenderArgs &) {}
+void nothing(Arrangement &) {}
 
 const FailureRow kFailureRows[] = {
     {"all well", nothing, kOfxStatOK, true, 15},
-    {"no frame time",
-     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
-       a.sendTime = false;
-     },
+    {"no frame time", [](Arrangement &s) { s.args.sendTime = false; },
      kOfxStatOK, true, 15},
     {"no render window: the source bounds are rendered",
-     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
-       a.sendWindow = false;
-     },
-     kOfxStatOK, true, 15},
-    {"missing source image",
-     [](Host &, ImageSpec &, ImageSpec &, bool &s, bool &, Host::RenderArgs &) {
-       s = false;
-     },
+     [](Arrangement &s) { s.args.sendWindow = false; }, kOfxStatOK, true, 15},
+    {"missing source image", [](Arrangement &s) { s.attachSource = false; },
      kOfxStatFailed, false, 0},
-    {"missing output image",
-     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &o, Host::RenderArgs &) {
-       o = false;
-     },
+    {"missing output image", [](Arrangement &s) { s.attachOutput = false; },
      kOfxStatFailed, false, 0},
     {"no source clip handle",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.nullHandles.insert("clipGetHandle:Source");
+     [](Arrangement &s) {
+       s.host.faults.nullHandles.insert("clipGetHandle:Source");
      },
      kOfxStatFailed, false, 0},
     {"clipGetHandle fails for the output",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.failing["clipGetHandle:Output"] = kOfxStatErrBadHandle;
+     [](Arrangement &s) {
+       s.host.faults.failing["clipGetHandle:Output"] = kOfxStatErrBadHandle;
      },
      kOfxStatFailed, false, 0},
     {"null source image",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.nullHandles.insert("clipGetImage:Source");
+     [](Arrangement &s) {
+       s.host.faults.nullHandles.insert("clipGetImage:Source");
      },
      kOfxStatFailed, false, 0},
     {"clipGetImage fails for the output",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.failing["clipGetImage:Output"] = kOfxStatFailed;
+     [](Arrangement &s) {
+       s.host.faults.failing["clipGetImage:Output"] = kOfxStatFailed;
      },
      kOfxStatFailed, false, 0},
-    {"null source data",
-     [](Host &, ImageSpec &s, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       s.nullData = true;
-     },
+    {"null source data", [](Arrangement &s) { s.source.nullData = true; },
      kOfxStatFailed, false, 15},
-    {"null output data",
-     [](Host &, ImageSpec &, ImageSpec &o, bool &, bool &, Host::RenderArgs &) {
-       o.nullData = true;
-     },
+    {"null output data", [](Arrangement &s) { s.output.nullData = true; },
      kOfxStatFailed, false, 15},
     {"unanswered data address",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.unansweredGets.insert("OfxImagePropData");
+     [](Arrangement &s) {
+       s.host.faults.unansweredGets.insert("OfxImagePropData");
      },
      kOfxStatFailed, false, 15},
     {"output rows too short for their pixels",
-     [](Host &, ImageSpec &, ImageSpec &o, bool &, bool &, Host::RenderArgs &) {
-       o.rowBytes = 4 * 7;
-     },
-     kOfxStatFailed, false, 15},
+     [](Arrangement &s) { s.output.rowBytes = 4 * 7; }, kOfxStatFailed, false,
+     15},
     {"source rows too short for their pixels",
-     [](Host &, ImageSpec &s, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       s.rowBytes = 4 * 7;
-     },
-     kOfxStatFailed, false, 15},
+     [](Arrangement &s) { s.source.rowBytes = 4 * 7; }, kOfxStatFailed, false,
+     15},
     {"zero source stride",
-     [](Host &, ImageSpec &s, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       s.rowBytes = 0;
-       s.rowBytesAsGiven = true;
+     [](Arrangement &s) {
+       s.source.rowBytes = 0;
+       s.source.rowBytesAsGiven = true;
      },
      kOfxStatFailed, false, 15},
     {"unanswered row strides",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.unansweredGets.insert("OfxImagePropRowBytes");
+     [](Arrangement &s) {
+       s.host.faults.unansweredGets.insert("OfxImagePropRowBytes");
      },
      kOfxStatFailed, false, 15},
     {"unanswered bounds: both images hold nothing",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.unansweredGets.insert("OfxImagePropBounds");
+     [](Arrangement &s) {
+       s.host.faults.unansweredGets.insert("OfxImagePropBounds");
      },
      kOfxStatOK, false, 15},
     {"empty render window",
-     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
-       a.window = {3, 1, 3, 4};
+     [](Arrangement &s) {
+       s.args.window = {3, 1, 3, 4};
      },
      kOfxStatOK, false, 15},
     {"inverted render window",
-     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
-       a.window = {6, 3, 2, 1};
+     [](Arrangement &s) {
+       s.args.window = {6, 3, 2, 1};
      },
      kOfxStatOK, false, 15},
     {"window outside the output",
-     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
-       a.window = {100, 100, 120, 120};
+     [](Arrangement &s) {
+       s.args.window = {100, 100, 120, 120};
      },
      kOfxStatOK, false, 15},
     {"no parameter suite",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.withheldSuites.insert("OfxParameterSuite");
+     [](Arrangement &s) {
+       s.host.faults.withheldSuites.insert("OfxParameterSuite");
      },
      kOfxStatOK, true, 0},
     {"null parameter set",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.nullHandles.insert("getParamSet");
-     },
+     [](Arrangement &s) { s.host.faults.nullHandles.insert("getParamSet"); },
      kOfxStatOK, true, 0},
     {"one parameter handle refused",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.failing["paramGetHandle:Crop185"] = kOfxStatErrUnknown;
+     [](Arrangement &s) {
+       s.host.faults.failing["paramGetHandle:Crop185"] = kOfxStatErrUnknown;
      },
      kOfxStatOK, true, 14},
     {"parameter set refused",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.failing["getParamSet"] = kOfxStatErrBadHandle;
+     [](Arrangement &s) {
+       s.host.faults.failing["getParamSet"] = kOfxStatErrBadHandle;
      },
      kOfxStatOK, true, 0},
     {"every parameter value read fails",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.failing["paramGetValueAtTime"] = kOfxStatFailed;
+     [](Arrangement &s) {
+       s.host.faults.failing["paramGetValueAtTime"] = kOfxStatFailed;
      },
      kOfxStatOK, true, 15},
 };
@@ -260,15 +242,17 @@ TEST(RenderFailures, EachRowOfTheFailureTable) {
       SCOPED_TRACE(row.what);
       auto module = loadFreshModule();
       OfxPlugin *plugin = module->plugin(0);
-      Host host;
-      ImageSpec sourceSpec = byteSpec(kSmall), outputSpec = byteSpec(kSmall);
+      TestHost host;
+      TestImageSpec sourceSpec = byteSpec(kSmall),
+                    outputSpec = byteSpec(kSmall);
       sourceSpec.guard = outputSpec.guard = guard;
       outputSpec.fill = 0xAB;
       bool attachSource = true, attachOutput = true;
       Host::RenderArgs args;
       args.window = kSmall;
-      row.arrange(host, sourceSpec, outputSpec, attachSource, attachOutput,
-                  args);
+      Arrangement arrangement{host,         sourceSpec,   outputSpec,
+                              attachSource, attachOutput, args};
+      row.arrange(arrangement);
       host.bind(plugin);
       host.action(plugin, kOfxActionLoad, nullptr);
       host.describe(plugin);
@@ -320,7 +304,7 @@ TEST(RenderFailures, MissingSuitesAnswerMissingFeatureWithoutCallingTheHost) {
     SCOPED_TRACE(suite);
     auto module = loadFreshModule();
     OfxPlugin *plugin = module->plugin(0);
-    Host host;
+    TestHost host;
     host.bind(plugin);
     Effect *d = host.describeInContext(plugin, kOfxImageEffectContextFilter);
     Effect *instance = host.createInstance(plugin, d);
@@ -380,7 +364,7 @@ TEST_F(RenderHostTest, PixelPathDecision) {
   };
   for (const PathCase &c : cases) {
     SCOPED_TRACE(c.what);
-    ImageSpec spec = floatSpec(kSmall);
+    TestImageSpec spec = floatSpec(kSmall);
     spec.standardDepthName = false;
     spec.topDown = c.topDown;
     spec.rowBytes = c.rowBytes;
@@ -419,9 +403,9 @@ TEST_F(RenderHostTest, PixelPathDecision) {
 }
 
 TEST_F(RenderHostTest, ZeroWidthSourceNeverTriggersTheStrideTest) {
-  ImageSpec sourceSpec = byteSpec({5, 0, 5, 4});
+  TestImageSpec sourceSpec = byteSpec({5, 0, 5, 4});
   sourceSpec.rowBytes = 64;
-  ImageSpec outputSpec = byteSpec(kSmall);
+  TestImageSpec outputSpec = byteSpec(kSmall);
   outputSpec.fill = 0x77;
   outputSpec.standardDepthName = false;
   attach(sourceSpec, outputSpec);
