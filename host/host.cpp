@@ -274,17 +274,14 @@ Effect *Host::createInstance(OfxPlugin *plugin, Effect *descriptor,
 std::shared_ptr<Image> Host::attachImage(Effect *instance,
                                          const std::string &clip,
                                          const ImageSpec &spec) {
-  auto image = std::make_shared<Image>(this, spec, "image:" + clip);
-  attach(instance, clip, image);
-  return image;
+  return attachNew(instance, clip, spec);
 }
 
-void Host::attach(Effect *instance, const std::string &clipName,
-                  std::shared_ptr<Image> image) {
-  Clip *clip = instance ? instance->clip(clipName) : nullptr;
+Clip &Host::clipNamed(Effect *instance, const std::string &name) {
+  Clip *clip = instance ? instance->clip(name) : nullptr;
   if (!clip)
-    throw std::invalid_argument("no clip named " + clipName);
-  clip->image = std::move(image);
+    throw std::invalid_argument("no clip named " + name);
+  return *clip;
 }
 
 OfxStatus Host::render(OfxPlugin *plugin, Effect *instance,

@@ -331,10 +331,18 @@ public:
   void setParam(Effect *instance, const std::string &name, double value);
 
 protected:
-  // Makes `image` the image of the instance's clip named `clip`; throws as
-  // attachImage does.
-  void attach(Effect *instance, const std::string &clip,
-              std::shared_ptr<Image> image);
+  // Makes a new image built from `spec` the image of the instance's clip
+  // named `clip`; throws as attachImage does.
+  template <typename Spec>
+  std::shared_ptr<Image> attachNew(Effect *instance, const std::string &clip,
+                                   const Spec &spec) {
+    Clip &named = clipNamed(instance, clip);
+    named.image = std::make_shared<Image>(this, spec, "image:" + clip);
+    return named.image;
+  }
+  // The instance's clip of that name; throws std::invalid_argument when it
+  // has none.
+  static Clip &clipNamed(Effect *instance, const std::string &clip);
 
 private:
   friend class TestHost;

@@ -25,9 +25,7 @@ void TestHost::log(Call call) {
 std::shared_ptr<Image> TestHost::attachImage(Effect *instance,
                                              const std::string &clip,
                                              const TestImageSpec &spec) {
-  auto image = std::make_shared<Image>(this, spec, "image:" + clip);
-  attach(instance, clip, image);
-  return image;
+  return attachNew(instance, clip, spec);
 }
 
 } // namespace ofxhost
