@@ -1,6 +1,6 @@
 // How close the render comes to the copy floor. Each case renders a whole
 // frame through a built module exactly as a host does (the render action
-// through the host library, images allocated once, host logging off), with
+// through the host library's plain host, images allocated once), with
 // the plug-in's row renderer held to each kernel set this processor runs
 // (the test builds of the module, one per set) and with the plain
 // per-pixel reference build. Each render is timed right after the floor:
@@ -186,7 +186,6 @@ public:
   Bench(FrameSize size, Depth depth)
       : reference_(host_, VANTOREL_REFERENCE_BUNDLE),
         args_(&host_, {0, 0, size.width, size.height}) {
-    host_.logging = false;
     for (const kernelsets::KernelBuild &k : kernelSets().runnable) {
       builds_[k.set] = std::make_unique<Build>(host_, k.bundle.c_str());
       if (!baselineTree().empty()) {

@@ -31,7 +31,8 @@ static const StringProperty kClipProperties[] = {
     {kOfxImageEffectPropSupportedComponents, 0, kOfxImageComponentRGBA},
 };
 
-static const char *const kClipNames[] = {"Output", "Source"};
+static const char *const kClipNames[] = {kOfxImageEffectOutputClipName,
+                                         kOfxImageEffectSimpleSourceClipName};
 
 #define COUNT(table) (sizeof(table) / sizeof((table)[0]))
 

@@ -5,6 +5,8 @@
 
 #include "sampled_params.h"
 
+#include <stddef.h>
+
 typedef enum ParamKind { kParamGroup, kParamBoolean, kParamDouble } ParamKind;
 
 typedef struct ParamSpec {
@@ -13,9 +15,11 @@ typedef struct ParamSpec {
   const char *label;
   const char *shortLabel;
   const char *parent; // null for a group
-  // The RenderParams field a boolean or a double fills; null otherwise.
+  // The RenderParams field a boolean or a double fills, null otherwise, and
+  // that field's offset in RenderParams (0 for a group).
   int32_t RenderParams::*flag;
   double RenderParams::*number;
+  size_t fieldOffset;
   double defaultValue; // a boolean's default is its fall-back only
   double minimum;      // hard and displayed range of a double
   double maximum;
@@ -24,10 +28,6 @@ typedef struct ParamSpec {
 // Groups and parameters in the order they are defined.
 extern const ParamSpec kParamTable[];
 extern const unsigned kParamTableSize;
-
-// Indices into kParamTable of the sampled parameters, in the order the
-// render samples them (the order of the RenderParams fields).
-extern const unsigned char kParamSampleOrder[];
 
 const char *paramTypeName(ParamKind kind);
 

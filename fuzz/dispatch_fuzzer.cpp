@@ -13,6 +13,7 @@
 // the plug-in never sets a property or defines a parameter on a handle it
 // did not get.
 #include "ofx_host.h"
+#include "ofx_host_testing.h"
 #include "ofx_names.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -112,8 +113,8 @@ void setFaults(FuzzedDataProvider &in, Faults &faults) {
 
 // The suites the plug-in holds start empty on every input.
 void resetSuites() {
-  static Host *empty = [] {
-    auto *h = new Host;
+  static TestHost *empty = [] {
+    auto *h = new TestHost;
     h->logging = false;
     h->faults.withheldSuites = {kSuites[0], kSuites[1], kSuites[2]};
     return h;
@@ -135,7 +136,8 @@ bool mayAnswer(const std::string &action, OfxStatus status) {
   return status == kOfxStatReplyDefault;
 }
 
-void checkNoUseOfMissingHandles(const Host &host, const std::string &action) {
+void checkNoUseOfMissingHandles(const TestHost &host,
+                                const std::string &action) {
   for (const Call &c : host.calls()) {
     const bool uses = c.fn.rfind("propSet", 0) == 0 || c.fn == "paramDefine";
     if (uses && (c.object == "null" || c.object == "invalid"))
@@ -157,7 +159,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   FuzzedDataProvider in(data, size);
   OfxPlugin *p = plugin();
   resetSuites();
-  Host host;
+  TestHost host;
   setFaults(in, host.faults);
   host.bind(p);
 

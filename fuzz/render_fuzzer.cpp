@@ -33,6 +33,7 @@
 // changed only inside the clipped render window, and not at all unless the
 // render answered kOfxStatOK.
 #include "ofx_host.h"
+#include "ofx_host_testing.h"
 #include "ofx_names.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -79,7 +80,7 @@ const char *const kFallible[] = {"clipGetHandle:Source", "clipGetHandle:Output",
 struct Rig {
   std::unique_ptr<Module> module;
   OfxPlugin *plugin = nullptr;
-  Host host;
+  TestHost host;
   Effect *instance = nullptr;
   std::vector<Param *> params;  // the instance's values, groups left out
   std::vector<double> defaults; // per parameter, as created
@@ -234,10 +235,10 @@ long long heightOf(const OfxRectI &b) { return (long long)b.y2 - b.y1; }
 
 // The image the host hands over for `plan`, or null when it would need more
 // memory than the cap allows.
-std::shared_ptr<Image> makeImage(Host &host, const ImagePlan &plan, int px,
+std::shared_ptr<Image> makeImage(TestHost &host, const ImagePlan &plan, int px,
                                  const std::optional<std::string> &standard,
                                  const std::optional<std::string> &other) {
-  ImageSpec spec;
+  TestImageSpec spec;
   spec.depth = px == 16 ? Depth::Float : Depth::Byte;
   spec.bounds = plan.bounds;
   spec.rowBytes = plan.rowBytes;
@@ -253,7 +254,7 @@ std::shared_ptr<Image> makeImage(Host &host, const ImagePlan &plan, int px,
   if (Image::spanOf(spec, plan.rowBytes) <= kMaxSpan) {
     image = std::make_shared<Image>(&host, spec, "image");
   } else if (refusable) {
-    ImageSpec standIn = spec;
+    TestImageSpec standIn = spec;
     standIn.bounds = {0, 0, 1, 1};
     image = std::make_shared<Image>(&host, standIn, "image");
     image->props().setInt(
@@ -284,6 +285,7 @@ struct Expectation {
   OfxRectI outputBounds{0, 0, 0, 0};
   OfxRectI window{0, 0, 0, 0};
   std::optional<std::string> depth; // the output's depth as the plug-in sees it
+  std::uint8_t outputFill = 0;      // every output byte before the render
 };
 
 OfxRectI intersect(const OfxRectI &a, const OfxRectI &b) {
@@ -333,15 +335,15 @@ NOT_STEERING void checkOutputWrites(const Image &output, const Expectation &e) {
     std::memset(mayChange.data() + from, 1, (std::size_t)(to - from));
   }
   for (std::size_t i = 0; i < output.bufferSize(); ++i)
-    if (!mayChange[i] && start[i] != output.spec().fill) {
+    if (!mayChange[i] && start[i] != e.outputFill) {
       print(e, output);
       fail("output written outside the render window");
     }
 }
 
-NOT_STEERING void checkUntouched(const Image &image) {
+NOT_STEERING void checkUntouched(const Image &image, std::uint8_t fill) {
   for (std::size_t i = 0; i < image.bufferSize(); ++i)
-    if (image.buffer()[i] != image.spec().fill)
+    if (image.buffer()[i] != fill)
       fail("image written where nothing should be");
 }
 
@@ -395,8 +397,8 @@ void setParams(FuzzedDataProvider &in, Rig &r) {
 // host that supplies none, then to this input's host, unless it hands over
 // no fetchSuite at all.
 void rebind(Rig &r) {
-  static Host *empty = [] {
-    auto *h = new Host;
+  static TestHost *empty = [] {
+    auto *h = new TestHost;
     h->logging = false;
     h->faults.withheldSuites = {kSuites[0], kSuites[1], kSuites[2]};
     return h;
@@ -520,9 +522,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   checkReleased(source);
   checkReleased(output);
   if (source)
-    checkUntouched(*source);
+    checkUntouched(*source, sourcePlan.fill);
   if (output && status != kOfxStatOK)
-    checkUntouched(*output);
+    checkUntouched(*output, outputPlan.fill);
   if (output && status == kOfxStatOK) {
     const Faults &f = faults;
     const bool bounds = answered(f, "OfxImagePropBounds");
@@ -535,6 +537,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
                    ? args.window
                    : e.sourceBounds;
     e.depth = seen;
+    e.outputFill = outputPlan.fill;
     checkOutputWrites(*output, e);
   }
   return 0;

@@ -1,4 +1,5 @@
-// The host: its property set, suites, call log, and the actions it sends.
+// The host: its property set, the suites it hands out and the actions it
+// sends, and where a TestHost's faults and call log come into them.
 #include "host_internal.h"
 #include "platform.h"
 
@@ -88,7 +89,8 @@ bool nullHandle(const Faults &faults, const char *fn, const std::string &name) {
 Logged::Logged(const char *fn, const Object *object, const void *handle,
                const char *name, int index)
     : fn_(fn), host_(object ? object->host : currentHost()),
-      on_(host_ && host_->logging), name_(name ? name : "") {
+      testHost_(host_ ? host_->testHost_ : nullptr),
+      on_(testHost_ && testHost_->logging), name_(name ? name : "") {
   if (on_) {
     call_.fn = fn;
     call_.object = labelOf(object, handle);
@@ -99,7 +101,7 @@ Logged::Logged(const char *fn, const Object *object, const void *handle,
 
 const Faults &Logged::faults() const {
   static const Faults none;
-  return host_ ? host_->faults : none;
+  return testHost_ ? testHost_->faults : none;
 }
 
 bool Logged::refused(bool liveHandle, OfxStatus arguments) {
@@ -116,7 +118,7 @@ bool Logged::refused(bool liveHandle, OfxStatus arguments) {
 OfxStatus Logged::done(OfxStatus status) {
   if (on_) {
     call_.status = status;
-    host_->log(std::move(call_));
+    testHost_->log(std::move(call_));
   }
   return status;
 }
@@ -161,9 +163,10 @@ Host::~Host() { detail::unregisterHost(this); }
 OfxHost *Host::ofxHost(bool variadicsOnStack) {
   OfxHost &record = variadicsOnStack ? stackVariadicsHost_ : ofxHost_;
   record.host = props.handle();
-  record.fetchSuite = faults.nullFetchSuite ? nullptr
-                      : variadicsOnStack    ? &fetchSuiteThunk<true>
-                                            : &fetchSuiteThunk<false>;
+  const bool withheld = testHost_ && testHost_->faults.nullFetchSuite;
+  record.fetchSuite = withheld           ? nullptr
+                      : variadicsOnStack ? &fetchSuiteThunk<true>
+                                         : &fetchSuiteThunk<false>;
   return &record;
 }
 
@@ -181,7 +184,7 @@ OfxStatus Host::action(OfxPlugin *plugin, const char *name, const void *handle,
     detail::HostScope scope(this);
     status = plugin->mainEntry(name, handle, inArgs, outArgs);
   }
-  if (logging) {
+  if (testHost_ && testHost_->logging) {
     Call call;
     call.fn = "action";
     const Effect *effect = Effect::from(
@@ -189,7 +192,7 @@ OfxStatus Host::action(OfxPlugin *plugin, const char *name, const void *handle,
     call.object = detail::labelOf(effect, handle);
     call.name = name ? name : "";
     call.status = status;
-    log(std::move(call));
+    testHost_->log(std::move(call));
   }
   return status;
 }
@@ -269,14 +272,16 @@ Effect *Host::createInstance(OfxPlugin *plugin, Effect *descriptor,
 }
 
 std::shared_ptr<Image> Host::attachImage(Effect *instance,
-                                         const std::string &clipName,
+                                         const std::string &clip,
                                          const ImageSpec &spec) {
-  Clip *clip = instance ? instance->clip(clipName) : nullptr;
+  return attachNew(instance, clip, spec);
+}
+
+Clip &Host::clipNamed(Effect *instance, const std::string &name) {
+  Clip *clip = instance ? instance->clip(name) : nullptr;
   if (!clip)
-    throw std::invalid_argument("no clip named " + clipName);
-  auto image = std::make_shared<Image>(this, spec, "image:" + clipName);
-  clip->image = image;
-  return image;
+    throw std::invalid_argument("no clip named " + name);
+  return *clip;
 }
 
 OfxStatus Host::render(OfxPlugin *plugin, Effect *instance,
@@ -305,28 +310,13 @@ void Host::setParam(Effect *instance, const std::string &name, double value) {
     param->intValue = detail::saturatedInt(value);
 }
 
-std::vector<Call> Host::calls() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return calls_;
-}
-
-void Host::clearCalls() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  std::vector<Call>().swap(calls_); // gives the memory back too
-}
-
-void Host::log(Call call) {
-  if (!logging)
-    return;
-  std::lock_guard<std::mutex> lock(mutex_);
-  calls_.push_back(std::move(call));
-}
-
 const void *Host::fetchSuite(const char *name, int version,
                              bool variadicsOnStack) {
   const void *suite = nullptr;
   const std::string suiteName = name ? name : "";
-  if (version == 1 && !faults.withheldSuites.count(suiteName)) {
+  const bool withheld =
+      testHost_ && testHost_->faults.withheldSuites.count(suiteName);
+  if (version == 1 && !withheld) {
     if (suiteName == kOfxPropertySuite)
       suite = propertySuite();
     else if (suiteName == kOfxImageEffectSuite)
@@ -335,14 +325,14 @@ const void *Host::fetchSuite(const char *name, int version,
       suite = variadicsOnStack ? parameterSuiteVariadicsOnStack()
                                : parameterSuite();
   }
-  if (logging) {
+  if (testHost_ && testHost_->logging) {
     Call call;
     call.fn = "fetchSuite";
     call.object = "host";
     call.name = suiteName;
     call.index = version;
     call.value = detail::text(suite);
-    log(std::move(call));
+    testHost_->log(std::move(call));
   }
   return suite;
 }

@@ -1,8 +1,10 @@
 // Pieces shared by the suite implementations: finding the host a call
-// belongs to, fault look-ups and the call log entry being built.
+// belongs to, and, when that is a TestHost, its faults and the call log
+// entry being built.
 #pragma once
 
 #include "ofx_host.h"
+#include "ofx_host_testing.h"
 
 #include <string>
 
@@ -53,7 +55,9 @@ inline OfxStatus given(bool arguments) {
   return arguments ? kOfxStatOK : kOfxStatErrValue;
 }
 
-// One suite call: collects what the log needs, and logs it on done().
+// One suite call: collects what the log needs, and logs it on done(). For
+// a call to a plain host (no TestHost), it records nothing and no fault
+// applies.
 class Logged {
 public:
   Logged(const char *fn, const Object *object, const void *handle,
@@ -61,10 +65,11 @@ public:
   Logged(const Logged &) = delete;
   Logged &operator=(const Logged &) = delete;
 
-  // Whether anything is being recorded (there is a host and it logs).
+  // Whether anything is being recorded (the call's host is a TestHost
+  // that logs).
   bool on() const { return on_; }
   Host *host() const { return host_; }
-  // The host's faults; an empty set when the call has no host.
+  // The TestHost's faults; an empty set for a plain host or none.
   const Faults &faults() const;
   const char *fn() const { return fn_; }
   const std::string &name() const { return name_; }
@@ -102,6 +107,7 @@ public:
 private:
   const char *fn_;
   Host *host_;
+  TestHost *testHost_;
   bool on_;
   std::string name_;
   Call call_;

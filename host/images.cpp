@@ -1,5 +1,5 @@
 // Images handed to the plug-in through clipGetImage.
-#include "ofx_host.h"
+#include "ofx_host_testing.h"
 #include "platform.h"
 
 #include <cassert>
@@ -43,7 +43,12 @@ std::size_t Image::spanOf(const ImageSpec &spec, long long rowBytes) {
 //
 // With guard pages the buffer is exactly the span the rows cover, placed
 // against one of the two inaccessible pages around it.
+//
+// A plain image is a test image with every choice left at its default.
 Image::Image(Host *host, const ImageSpec &spec, std::string label)
+    : Image(host, TestImageSpec{spec}, std::move(label)) {}
+
+Image::Image(Host *host, const TestImageSpec &spec, std::string label)
     : spec_(spec), props_(host, std::move(label)) {
   const long long w = width() > 0 ? width() : 0;
   const long long h = height() > 0 ? height() : 0;
@@ -55,13 +60,13 @@ Image::Image(Host *host, const ImageSpec &spec, std::string label)
   if (spec.guard == Guard::None)
     allocateOnHeap(stride * h + (stride < row ? row * h : 0));
   else
-    allocateGuarded(spanOf(spec, rowBytes_));
+    allocateGuarded(spanOf(spec, rowBytes_), spec.guard == Guard::AtStart);
   std::memset(buffer_, spec.fill, bufferSize_);
   row0_ = buffer_;
   if (rowBytes_ < 0 && h > 0)
     row0_ += stride * (h - 1);
   data_ = spec.nullData ? nullptr : row0_;
-  describeInProperties();
+  describeInProperties(spec);
 }
 
 void Image::allocateOnHeap(long long size) {
@@ -72,7 +77,7 @@ void Image::allocateOnHeap(long long size) {
     throw std::bad_alloc();
 }
 
-void Image::allocateGuarded(std::size_t span) {
+void Image::allocateGuarded(std::size_t span, bool againstStart) {
   const std::size_t page = platform::pageSize();
   const std::size_t usable = roundUpToPages(span);
   mappingSize_ = usable + 2 * page;
@@ -86,10 +91,10 @@ void Image::allocateGuarded(std::size_t span) {
     throw std::bad_alloc();
   }
   bufferSize_ = span;
-  buffer_ = spec_.guard == Guard::AtStart ? first : first + usable - span;
+  buffer_ = againstStart ? first : first + usable - span;
 }
 
-void Image::describeInProperties() {
+void Image::describeInProperties(const TestImageSpec &spec) {
   props_.image = this;
   props_.setPointer("OfxImagePropData", {data_});
   props_.setInt("OfxImagePropRowBytes", {static_cast<int>(rowBytes_)});
@@ -99,9 +104,9 @@ void Image::describeInProperties() {
   props_.setDouble("OfxImagePropPixelAspectRatio", {1.0});
   const char *depth =
       spec_.depth == Depth::Float ? "OfxBitDepthFloat" : "OfxBitDepthByte";
-  if (spec_.standardDepthName)
+  if (spec.standardDepthName)
     props_.setString("OfxImageEffectPropPixelDepth", {depth});
-  if (spec_.nonStandardDepthName)
+  if (spec.nonStandardDepthName)
     props_.setString("OfxImagePropPixelDepth", {depth});
 }
 

@@ -1,7 +1,9 @@
 // A small OpenFX host: loads a plug-in bundle, hands it the property,
-// image-effect and parameter suites, keeps a log of every suite call and can
-// be told to misbehave the ways real hosts do. Used by the tests, the
-// command-line tool and the benchmark.
+// image-effect and parameter suites and sends it the actions a host sends.
+// The command-line tool and the benchmark use it as it is; the tests and the
+// fuzz targets use the TestHost of ofx_host_testing.h (target
+// ofxhost_testing), which also logs every suite call and can be told to
+// misbehave the ways real hosts do.
 #pragma once
 
 #include "ofx_abi.h"
@@ -11,7 +13,6 @@
 #include <map>
 #include <memory>
 #include <mutex>
-#include <set>
 #include <string>
 #include <variant>
 #include <vector>
@@ -19,6 +20,11 @@
 namespace ofxhost {
 
 class Host;
+class TestHost;
+struct TestImageSpec;
+namespace detail {
+class Logged;
+}
 
 // ---------------------------------------------------------------- modules
 
@@ -91,7 +97,7 @@ struct Object {
   static Object *live(const void *handle, Kind kind);
   const Kind kind;
   Host *host;
-  std::string label; // names the object in the call log, e.g. "clip:Source"
+  std::string label; // names the object, e.g. "clip:Source" in a call log
 };
 
 class Image;
@@ -136,36 +142,23 @@ private:
 
 enum class Depth { Byte, Float };
 
-// Where an image's memory sits between two inaccessible pages. The memory
-// is exactly the bytes its rows cover, |rowBytes| x (height - 1) + one row
-// of pixels, so a read or write one byte past either end faults at once.
-// Only one end can touch its guard page exactly (the span is rarely a whole
-// number of pages); the other guard page lies within a page of that end.
-enum class Guard {
-  None,    // ordinary heap memory
-  AtEnd,   // the byte after the highest-addressed row is inaccessible
-  AtStart, // the byte before the lowest-addressed row is inaccessible
-};
-
+// How an image's rows are laid out in memory.
 struct ImageSpec {
   Depth depth = Depth::Byte;
   OfxRectI bounds{0, 0, 0, 0};
   // Bytes from one row to the next higher row; 0 means pixel size x width.
   // Negative for rows stored top-down (the data address is still row y1).
   long long rowBytes = 0;
-  bool topDown = false;         // negate the default stride
-  bool rowBytesAsGiven = false; // take rowBytes as it is, even 0
-  // Which names the image answers its depth under.
-  bool standardDepthName = true;     // "OfxImageEffectPropPixelDepth"
-  bool nonStandardDepthName = false; // "OfxImagePropPixelDepth"
-  bool nullData = false;             // answer a null data address
-  std::uint8_t fill = 0;             // initial byte value of the buffer
-  Guard guard = Guard::None;
+  bool topDown = false; // negate the default stride
 };
 
 class Image {
 public:
+  // An image on the heap, its memory zeroed, described in its property set
+  // under the standard's names.
   Image(Host *host, const ImageSpec &spec, std::string label);
+  // An image laid out and described as a test asks (ofx_host_testing.h).
+  Image(Host *host, const TestImageSpec &spec, std::string label);
   ~Image();
   Image(const Image &) = delete;
   Image &operator=(const Image &) = delete;
@@ -180,7 +173,8 @@ public:
   }
   int pixelBytes() const { return spec_.depth == Depth::Float ? 16 : 4; }
   long long rowBytes() const { return rowBytes_; }
-  // Address of row y1, as handed to the plug-in (null if spec.nullData).
+  // Address of row y1, as handed to the plug-in (null when a test image
+  // withholds it).
   void *data() const { return data_; }
   // Pixel accessors in host coordinates; no bounds check beyond assert.
   std::uint8_t *byteAt(int x, int y) const;
@@ -199,13 +193,13 @@ public:
 private:
   friend struct ImageEffectSuiteImpl;
   void allocateOnHeap(long long size);
-  void allocateGuarded(std::size_t span);
-  void describeInProperties();
+  void allocateGuarded(std::size_t span, bool againstStart);
+  void describeInProperties(const TestImageSpec &spec);
   ImageSpec spec_;
   long long rowBytes_ = 0;
   std::uint8_t *buffer_ = nullptr;
   std::size_t bufferSize_ = 0;
-  void *mapping_ = nullptr; // the guarded mapping, guard pages included
+  void *mapping_ = nullptr; // a guarded mapping, guard pages included
   std::size_t mappingSize_ = 0;
   std::uint8_t *data_ = nullptr;
   std::uint8_t *row0_ = nullptr; // row y1 even when data_ is withheld
@@ -274,33 +268,6 @@ public:
   static Effect *from(OfxImageEffectHandle h);
 };
 
-// ---------------------------------------------------------------- the log
-
-struct Call {
-  std::string fn;     // suite member, e.g. "propSetString", or "fetchSuite"
-  std::string object; // label of the handle it was called on, or "null"
-  std::string name;   // property, clip, parameter or suite name
-  int index = 0;      // index, count, version, or a time (truncated)
-  std::string value;  // the value set or answered, as text
-  OfxStatus status = kOfxStatOK;
-};
-
-// ---------------------------------------------------------------- faults
-
-// Ways the host can be told to misbehave. Keys for `failing` and
-// `nullHandles` are a suite member name ("clipGetImage"), or a member and a
-// name ("clipGetImage:Source", "paramGetHandle:CropOpacity").
-struct Faults {
-  bool nullFetchSuite = false;              // OfxHost::fetchSuite is null
-  std::set<std::string> withheldSuites;     // fetchSuite answers null
-  std::set<std::string> refusedProperties;  // set and get: kOfxStatErrUnknown
-  std::set<std::string> unansweredGets;     // get: kOfxStatErrUnknown, no write
-  std::map<std::string, OfxStatus> failing; // call returns status, no output
-  std::set<std::string> nullHandles;        // call returns OK, null out-handle
-  // Accept property names the standard does not define (a lenient host).
-  bool acceptNonStandardNames = false;
-};
-
 // True for property names the OpenFX standard defines.
 bool isStandardPropertyName(const std::string &name);
 
@@ -312,21 +279,24 @@ std::string statusName(OfxStatus status);
 class Host {
 public:
   Host();
-  ~Host();
+  virtual ~Host();
   Host(const Host &) = delete;
   Host &operator=(const Host &) = delete;
 
-  Faults faults;
   PropertySet props; // the host's own property set
 
-  // The OfxHost record handed to setHost (fetchSuite null if told so). A
-  // module that passes variadic arguments on the stack (a macOS module for
-  // arm64) gets one whose suites take them so.
+  // The OfxHost record handed to setHost. A module that passes variadic
+  // arguments on the stack (a macOS module for arm64) gets one whose suites
+  // take them so.
   OfxHost *ofxHost(bool variadicsOnStack = false);
+  // What the record's fetchSuite answers: the suite of that name, version 1
+  // only, else null.
+  const void *fetchSuite(const char *name, int version,
+                         bool variadicsOnStack = false);
 
   // Calls plugin->setHost with the ofxHost() for the plug-in's module.
   void bind(OfxPlugin *plugin);
-  // Sends an action through plugin->mainEntry and logs it as fn "action".
+  // Sends an action through plugin->mainEntry.
   OfxStatus action(OfxPlugin *plugin, const char *name, const void *handle,
                    OfxPropertySetHandle inArgs = nullptr,
                    OfxPropertySetHandle outArgs = nullptr);
@@ -343,7 +313,8 @@ public:
   Effect *createInstance(OfxPlugin *plugin, Effect *descriptor,
                          OfxStatus *status = nullptr);
 
-  // Attaches a new image to an instance's clip and returns it.
+  // Attaches a new image to an instance's clip and returns it. Throws
+  // std::invalid_argument when the instance has no clip of that name.
   std::shared_ptr<Image> attachImage(Effect *instance, const std::string &clip,
                                      const ImageSpec &spec);
 
@@ -359,24 +330,32 @@ public:
   // Sets a parameter value on an instance (int for booleans, double).
   void setParam(Effect *instance, const std::string &name, double value);
 
-  // The call log, and helpers over it.
-  std::vector<Call> calls() const;
-  void clearCalls();
-  bool logging = true; // turn off for benchmarks
-
-  // Used by the suite implementations.
-  void log(Call call);
-  const void *fetchSuite(const char *name, int version,
-                         bool variadicsOnStack = false);
+protected:
+  // Makes a new image built from `spec` the image of the instance's clip
+  // named `clip`; throws as attachImage does.
+  template <typename Spec>
+  std::shared_ptr<Image> attachNew(Effect *instance, const std::string &clip,
+                                   const Spec &spec) {
+    Clip &named = clipNamed(instance, clip);
+    named.image = std::make_shared<Image>(this, spec, "image:" + clip);
+    return named.image;
+  }
+  // The instance's clip of that name; throws std::invalid_argument when it
+  // has none.
+  static Clip &clipNamed(Effect *instance, const std::string &clip);
 
 private:
+  friend class TestHost;
+  friend class detail::Logged;
+  // This host as a TestHost, when it is one: its faults and call log are
+  // what the suites consult. Null for a plain host, whose suites log
+  // nothing and misbehave in no way.
+  TestHost *testHost_ = nullptr;
   OfxHost ofxHost_{}, stackVariadicsHost_{};
   std::mutex effectsMutex_; // guards effects_ and described_
   std::vector<std::unique_ptr<Effect>> effects_;
   // The latest describe() result per plug-in, copied by describeInContext.
   std::map<const OfxPlugin *, Effect *> described_;
-  mutable std::mutex mutex_;
-  std::vector<Call> calls_;
 };
 
 // The suites this host hands out (also reachable through fetchSuite).

@@ -26,6 +26,11 @@
 #define kOfxPropShortLabel "OfxPropShortLabel"
 #define kOfxPropTime "OfxPropTime"
 
+// The effect's two clips, as the description defines them and the render
+// fetches their images.
+#define kOfxImageEffectSimpleSourceClipName "Source"
+#define kOfxImageEffectOutputClipName "Output"
+
 // Effect and clip description.
 #define kOfxImageEffectPluginPropGrouping "OfxImageEffectPluginPropGrouping"
 #define kOfxImageEffectPropSupportedPixelDepths                                \

@@ -7,7 +7,9 @@
 
 #include <stdint.h>
 
-// The fifteen parameters at the frame time, in the order they are sampled.
+// The fifteen parameters at the frame time. The render samples them in the
+// order of these fields (the parameter table derives that order from their
+// offsets and checks at compile time that it names each field once).
 // Switches are on when non-zero.
 typedef struct RenderParams {
   int32_t ShowSkinTonePatches;

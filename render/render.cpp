@@ -164,8 +164,10 @@ OfxStatus render(OfxImageEffectHandle instance, OfxPropertySetHandle inArgs,
   props->propGetDouble(inArgs, kOfxPropTime, 0, &time);
   OfxImageClipHandle sourceClip = 0;
   OfxImageClipHandle outputClip = 0;
-  effects->clipGetHandle(instance, "Source", &sourceClip, 0);
-  effects->clipGetHandle(instance, "Output", &outputClip, 0);
+  effects->clipGetHandle(instance, kOfxImageEffectSimpleSourceClipName,
+                         &sourceClip, 0);
+  effects->clipGetHandle(instance, kOfxImageEffectOutputClipName, &outputClip,
+                         0);
   OfxPropertySetHandle sourceImage = 0;
   OfxPropertySetHandle outputImage = 0;
   effects->clipGetImage(sourceClip, time, 0, &sourceImage);

@@ -23,7 +23,7 @@ struct Job {
 
 // Different switches, positions and frames for each thread, on images of
 // different sizes, depths, strides and bounds.
-void arrange(Host &host, OfxPlugin *plugin, Effect *descriptor, int n,
+void arrange(TestHost &host, OfxPlugin *plugin, Effect *descriptor, int n,
              Job &job) {
   job.instance = host.createInstance(plugin, descriptor);
   const char *const switches[] = {
@@ -39,7 +39,7 @@ void arrange(Host &host, OfxPlugin *plugin, Effect *descriptor, int n,
   host.setParam(job.instance, "GrayLinePos", 0.9 - 0.1 * n);
   host.setParam(job.instance, "LineThickness", 2.0 + 3.0 * n);
   const OfxRectI bounds{-n * 3, n * 2, 90 + n * 7, 60 + n * 5};
-  ImageSpec spec = n % 2 ? floatSpec(bounds) : byteSpec(bounds);
+  TestImageSpec spec = n % 2 ? floatSpec(bounds) : byteSpec(bounds);
   spec.topDown = n % 3 == 1;
   spec.guard = kGuards[n % 2];
   job.source = host.attachImage(job.instance, "Source", spec);

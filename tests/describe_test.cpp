@@ -312,7 +312,7 @@ TEST_F(DescribeTest, MissingSuites) {
     SCOPED_TRACE(c.suite);
     auto fresh = loadFreshModule();
     OfxPlugin *p = fresh->plugin(0);
-    Host h;
+    TestHost h;
     h.faults.withheldSuites = {c.suite};
     h.bind(p);
     h.clearCalls();
@@ -360,7 +360,7 @@ TEST_F(DescribeTest, HostCallsThatGiveNoHandle) {
     SCOPED_TRACE(std::string(c.fault) + (c.asFailure ? " fails" : " null"));
     auto fresh = loadFreshModule();
     OfxPlugin *p = fresh->plugin(0);
-    Host h;
+    TestHost h;
     if (c.asFailure) {
       h.faults.failing[c.fault] = kOfxStatErrUnknown;
     } else {

@@ -165,16 +165,16 @@ std::map<std::string, std::string> renderAll(const std::string &bundle) {
   if (!module)
     return digests;
   OfxPlugin *plugin = module->plugin(0);
-  Host host;
+  TestHost host;
   host.logging = false;
   Effect *descriptor = describeFilter(host, plugin);
   std::uint32_t seed = 1;
   for (const Frame &frame : frames()) {
     Effect *instance = host.createInstance(plugin, descriptor);
-    ImageSpec source = frame.depth == Depth::Float ? floatSpec(frame.source)
-                                                   : byteSpec(frame.source);
+    TestImageSpec source = frame.depth == Depth::Float ? floatSpec(frame.source)
+                                                       : byteSpec(frame.source);
     source.topDown = frame.topDown;
-    ImageSpec output = source;
+    TestImageSpec output = source;
     output.bounds = frame.output;
     output.fill = 0xA5;
     auto input = host.attachImage(instance, "Source", source);

@@ -38,12 +38,12 @@ std::pair<const std::uint8_t *, const std::uint8_t *> extent(const Image &im) {
 }
 
 TEST(HostImages, GuardedMemoryIsExactlyTheRowsAndTouchesItsGuard) {
-  Host host;
+  TestHost host;
   for (const GuardLayout &l : kLayouts) {
     for (Guard guard : kGuards) {
       SCOPED_TRACE(std::string(l.what) +
                    (guard == Guard::AtEnd ? " at end" : " at start"));
-      ImageSpec spec;
+      TestImageSpec spec;
       spec.depth = l.depth;
       spec.bounds = l.bounds;
       spec.rowBytes = l.rowBytes;
@@ -69,10 +69,10 @@ TEST(HostImages, GuardedMemoryIsExactlyTheRowsAndTouchesItsGuard) {
 }
 
 TEST(HostImages, EmptyBoundsHoldNoMemory) {
-  Host host;
+  TestHost host;
   for (OfxRectI bounds :
        {OfxRectI{0, 0, 0, 5}, OfxRectI{4, 4, 2, 9}, OfxRectI{0, 3, 8, 3}}) {
-    ImageSpec spec = byteSpec(bounds);
+    TestImageSpec spec = byteSpec(bounds);
     Image image(&host, spec, "image");
     EXPECT_EQ(image.bufferSize(), 0u);
     EXPECT_NE(image.data(), nullptr);
@@ -88,10 +88,10 @@ int touch(const std::uint8_t *p) {
 
 TEST(HostImagesDeathTest, ReadingOneByteBeyondEitherEndFaults) {
   ::testing::FLAGS_gtest_death_test_style = "threadsafe";
-  Host host;
+  TestHost host;
   for (Guard guard : kGuards) {
     for (bool topDown : {false, true}) {
-      ImageSpec spec = byteSpec({0, 0, 3, 3});
+      TestImageSpec spec = byteSpec({0, 0, 3, 3});
       spec.guard = guard;
       spec.topDown = topDown;
       spec.rowBytes = topDown ? -20 : 20;

@@ -97,7 +97,7 @@ TEST_F(PluginPath, ReportsWhatItCouldNotFind) {
 }
 
 TEST(PropertySuite, TypedValuesDimensionsAndErrors) {
-  Host host;
+  TestHost host;
   host.faults.acceptNonStandardNames = true;
   const OfxPropertySuiteV1 *p = ofxhost::propertySuite();
   ofxhost::PropertySet set(&host, "set");
@@ -131,7 +131,7 @@ TEST(PropertySuite, TypedValuesDimensionsAndErrors) {
 }
 
 TEST(PropertySuite, StrictHostRefusesNonStandardNamesButLogsThem) {
-  Host host;
+  TestHost host;
   const OfxPropertySuiteV1 *p = ofxhost::propertySuite();
   ofxhost::PropertySet set(&host, "set");
   EXPECT_EQ(p->propSetString(set.handle(), "OfxParamPropLabel", 0, "x"),
@@ -159,7 +159,7 @@ TEST(PropertySuite, StrictHostRefusesNonStandardNamesButLogsThem) {
 // and an address that is no object are each a bad handle, and no suite
 // reads their memory (the sanitizer build would see it).
 TEST(Handles, StaleForeignAndMistypedHandlesAreBadHandles) {
-  Host host;
+  TestHost host;
   const OfxPropertySuiteV1 *p = ofxhost::propertySuite();
   const OfxImageEffectSuiteV1 *e = ofxhost::imageEffectSuite();
   const OfxParameterSuiteV1 *params = ofxhost::parameterSuite();

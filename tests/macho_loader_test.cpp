@@ -6,6 +6,7 @@
 // arm64 under QEMU); code signatures are checked for either.
 #include "macho_loader.h"
 #include "ofx_host.h"
+#include "ofx_host_testing.h"
 #include "platform.h"
 
 #include <gtest/gtest.h>
@@ -181,7 +182,7 @@ TEST(MachOLoader, TheParameterSuiteTakesTheBundlesVariadicArguments) {
   std::string error;
   auto module = ofxhost::Module::load(bundlePath("plain-" + kArch), &error);
   ASSERT_TRUE(module) << error;
-  ofxhost::Host host;
+  ofxhost::TestHost host;
   host.bind(module->plugin(0));
   ofxhost::Param count(&host, "OfxParamTypeInteger", "Count");
   ofxhost::Param gain(&host, "OfxParamTypeDouble", "Gain");

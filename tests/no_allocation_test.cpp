@@ -90,9 +90,9 @@ TEST_F(NoAllocationTest, RenderingAllocatesNothing) {
                      << " false colour " << falseColour << " opacity "
                      << opacity);
         const OfxRectI bounds{-10, 5, 310, 185};
-        ImageSpec s =
+        TestImageSpec s =
             depth == Depth::Float ? floatSpec(bounds) : byteSpec(bounds);
-        ImageSpec o = s;
+        TestImageSpec o = s;
         o.bounds = {-20, 0, 330, 200};
         attach(s, o);
         fillPattern(*source, 3);

@@ -83,7 +83,7 @@ std::string describeCall(const Call &call) {
   return s.str();
 }
 
-Effect *describeFilter(Host &host, OfxPlugin *plugin, OfxStatus *status) {
+Effect *describeFilter(TestHost &host, OfxPlugin *plugin, OfxStatus *status) {
   host.bind(plugin);
   host.action(plugin, kOfxActionLoad, nullptr);
   host.describe(plugin);
@@ -99,17 +99,19 @@ Effect *PluginTest::makeInstance() {
   return host.createInstance(plugin, descriptor);
 }
 
-static ImageSpec guardedSpec(Depth depth, OfxRectI bounds) {
-  ImageSpec spec;
+static TestImageSpec guardedSpec(Depth depth, OfxRectI bounds) {
+  TestImageSpec spec;
   spec.depth = depth;
   spec.bounds = bounds;
   spec.guard = ofxhost::Guard::AtEnd;
   return spec;
 }
 
-ImageSpec byteSpec(OfxRectI bounds) { return guardedSpec(Depth::Byte, bounds); }
+TestImageSpec byteSpec(OfxRectI bounds) {
+  return guardedSpec(Depth::Byte, bounds);
+}
 
-ImageSpec floatSpec(OfxRectI bounds) {
+TestImageSpec floatSpec(OfxRectI bounds) {
   return guardedSpec(Depth::Float, bounds);
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ofx_host.h"
+#include "ofx_host_testing.h"
 #include "ofx_names.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +21,8 @@ using ofxhost::Depth;
 using ofxhost::Effect;
 using ofxhost::Host;
 using ofxhost::Image;
-using ofxhost::ImageSpec;
+using ofxhost::TestHost;
+using ofxhost::TestImageSpec;
 
 // A fresh, privately loaded copy of the module (of the shipping bundle, or
 // of the bundle folder given).
@@ -32,7 +34,7 @@ std::unique_ptr<ofxhost::Module> loadFreshModule(const std::string &bundle);
 void removeNowOrAtExit(const std::filesystem::path &folder);
 
 // setHost, load, describe and describe-in-context for the filter context.
-Effect *describeFilter(Host &host, OfxPlugin *plugin,
+Effect *describeFilter(TestHost &host, OfxPlugin *plugin,
                        OfxStatus *status = nullptr);
 
 // Calls whose function is one of `fns` (all calls when empty).
@@ -55,15 +57,15 @@ protected:
   // A described instance, ready to render.
   Effect *makeInstance();
 
-  Host host;
+  TestHost host;
   std::unique_ptr<ofxhost::Module> module;
   OfxPlugin *plugin = nullptr;
 };
 
 // Images between guard pages, their last byte against the upper one, so a
 // read or write past the image faults at once.
-ImageSpec byteSpec(OfxRectI bounds);
-ImageSpec floatSpec(OfxRectI bounds);
+TestImageSpec byteSpec(OfxRectI bounds);
+TestImageSpec floatSpec(OfxRectI bounds);
 
 // Both placements, for tests of bounds, strides and windows.
 constexpr ofxhost::Guard kGuards[] = {ofxhost::Guard::AtEnd,
@@ -77,11 +79,12 @@ protected:
     instance = makeInstance();
     host.clearCalls();
   }
-  void attach(const ImageSpec &sourceSpec, const ImageSpec &outputSpec) {
+  void attach(const TestImageSpec &sourceSpec,
+              const TestImageSpec &outputSpec) {
     source = host.attachImage(instance, "Source", sourceSpec);
     output = host.attachImage(instance, "Output", outputSpec);
   }
-  void attach(const ImageSpec &spec) { attach(spec, spec); }
+  void attach(const TestImageSpec &spec) { attach(spec, spec); }
   OfxStatus render(OfxRectI window, double time = 0.0) {
     Host::RenderArgs args;
     args.time = time;

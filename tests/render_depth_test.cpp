@@ -43,7 +43,7 @@ class RenderDepthTest : public RenderTest {
 protected:
   // Attaches the two images; `depth` (when given) is the output's only
   // depth name, under the standard property or the older one.
-  void attachNamed(ImageSpec sourceSpec, ImageSpec outputSpec,
+  void attachNamed(TestImageSpec sourceSpec, TestImageSpec outputSpec,
                    const char *depth, const char *property) {
     sourceSpec.standardDepthName = outputSpec.standardDepthName = false;
     sourceSpec.fill = kSourceFill;
@@ -82,7 +82,7 @@ TEST_F(RenderDepthTest, PaddedByteRowsNamedByteRenderExactly) {
                        << "), guard " << static_cast<int>(guard) << ", "
                        << property);
           const OfxRectI bounds{-2, 5, -2 + c.width, 8};
-          ImageSpec s = byteSpec(bounds), o = byteSpec(bounds);
+          TestImageSpec s = byteSpec(bounds), o = byteSpec(bounds);
           s.guard = o.guard = guard;
           s.topDown = o.topDown = sign < 0;
           s.rowBytes = sign * c.sourceStride;
@@ -109,7 +109,7 @@ TEST_F(RenderDepthTest, FloatRowsNamedFloatRenderExactly) {
     for (bool topDown : {false, true}) {
       SCOPED_TRACE(testing::Message()
                    << "stride " << stride << (topDown ? ", top-down" : ""));
-      ImageSpec spec = floatSpec({0, 0, 6, 3});
+      TestImageSpec spec = floatSpec({0, 0, 6, 3});
       spec.topDown = topDown;
       spec.rowBytes = topDown ? -stride : stride;
       attachNamed(spec, spec, kOfxBitDepthFloat, kStandardDepth);
@@ -138,7 +138,7 @@ TEST_F(RenderDepthTest, UndeclaredDepthNamesAreRefused) {
         SCOPED_TRACE(testing::Message()
                      << '"' << name << "\" under " << property << ", guard "
                      << static_cast<int>(guard));
-        ImageSpec spec = byteSpec(kBounds);
+        TestImageSpec spec = byteSpec(kBounds);
         spec.guard = guard;
         attachNamed(spec, spec, name, property);
         const std::vector<std::uint8_t> sourceBefore = bytesOf(*source);
@@ -227,10 +227,10 @@ TEST_F(RenderDepthTest, WithoutANameTheSourceStrideDecides) {
   for (const Case &c : cases) {
     for (Guard guard : kGuards) {
       SCOPED_TRACE(c.what);
-      ImageSpec spec =
+      TestImageSpec spec =
           c.depth == Depth::Byte ? byteSpec(kBounds) : floatSpec(kBounds);
       spec.guard = guard;
-      ImageSpec s = spec, o = spec;
+      TestImageSpec s = spec, o = spec;
       s.rowBytes = c.sourceStride;
       o.rowBytes = c.outputStride;
       attachNamed(s, o, nullptr, nullptr);

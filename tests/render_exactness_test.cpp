@@ -18,7 +18,7 @@ namespace vt {
 namespace {
 
 struct FrameCase {
-  ImageSpec source, output;
+  TestImageSpec source, output;
   OfxRectI window{0, 0, 0, 0};
   std::vector<std::pair<std::string, double>> params;
   unsigned seed = 0;
@@ -104,7 +104,7 @@ struct LoadedBuild {
 
   const Image &lastSource() const { return *source_; }
 
-  Host host;
+  TestHost host;
   std::unique_ptr<ofxhost::Module> module;
   OfxPlugin *plugin = nullptr;
   Effect *instance = nullptr;
@@ -235,8 +235,9 @@ OfxRectI grow(OfxRectI r, std::mt19937 &rng) {
           r.x2 + pick(rng, 0, 6), r.y2 + pick(rng, 0, 6)};
 }
 
-ImageSpec randomLayout(std::mt19937 &rng, Depth depth, OfxRectI bounds) {
-  ImageSpec spec = depth == Depth::Float ? floatSpec(bounds) : byteSpec(bounds);
+TestImageSpec randomLayout(std::mt19937 &rng, Depth depth, OfxRectI bounds) {
+  TestImageSpec spec =
+      depth == Depth::Float ? floatSpec(bounds) : byteSpec(bounds);
   const long long row =
       (depth == Depth::Float ? 16LL : 4LL) * std::max(0, bounds.x2 - bounds.x1);
   const long long stride = row + (rng() % 2 ? 0 : pick(rng, 1, 40));

@@ -1,9 +1,10 @@
 // The render action as the host sees it: which calls it makes, in which
-// order, what it answers when the host fails it, and which pixel layout it
-// chooses.
+// order, what it reads of each image, what it answers when the host fails
+// it, and which pixel layout it chooses.
 #include "plugin_fixture.h"
 
 #include <algorithm>
+#include <map>
 
 namespace vt {
 namespace {
@@ -63,6 +64,13 @@ std::vector<std::string> expectedRenderCalls() {
 
 using RenderHostTest = RenderTest;
 
+// The order of the render's host calls is part of what the render promises
+// hosts, so it is pinned here call by call, each property read to its
+// image. Hosts may rely on it: one may ready an image's memory when it is
+// fetched, before its addressing is read, or expect the parameters asked
+// for in the order of the render's snapshot; a render that reordered its
+// calls could break such a host. RenderReads below compares what is read
+// of each image regardless of order, and says which image differs.
 TEST_F(RenderHostTest, MakesItsHostCallsInOrderAndReleasesBothImages) {
   attach(byteSpec(kSmall));
   EXPECT_EQ(render(kSmall, 7.0), kOfxStatOK);
@@ -101,7 +109,7 @@ TEST_F(RenderHostTest, MakesItsHostCallsInOrderAndReleasesBothImages) {
 }
 
 TEST_F(RenderHostTest, AsksTheNonStandardDepthNameOnlyWhenTheStandardIsSilent) {
-  ImageSpec spec = floatSpec(kSmall);
+  TestImageSpec spec = floatSpec(kSmall);
   spec.standardDepthName = false;
   spec.nonStandardDepthName = true;
   attach(spec);
@@ -113,204 +121,311 @@ TEST_F(RenderHostTest, AsksTheNonStandardDepthNameOnlyWhenTheStandardIsSilent) {
   EXPECT_EQ(strings[1].value, "OfxBitDepthFloat");
 }
 
+// What a row may change before the render: the host's faults, the two
+// images (or whether they are attached at all) and the render's arguments.
+struct Arrangement {
+  TestHost &host;
+  TestImageSpec &source, &output;
+  bool &attachSource, &attachOutput;
+  Host::RenderArgs &args;
+};
+
 // How each failure of the host shows: the status, whether pixels were
 // written, how many parameters were sampled, and that every fetched image
 // was released exactly once.
 struct FailureRow {
   const char *what;
-  void (*arrange)(Host &host, ImageSpec &source, ImageSpec &output,
-                  bool &attachSource, bool &attachOutput,
-                  Host::RenderArgs &args);
+  void (*arrange)(Arrangement &arrangement);
   OfxStatus status;
   bool written;
   int paramsSampled;
 };
 
-void nothing(Host &, ImageSpec &, ImageSpec &, bool &, bool &,
-             Host::RenderArgs &) {}
+void nothing(Arrangement &) {}
 
 const FailureRow kFailureRows[] = {
     {"all well", nothing, kOfxStatOK, true, 15},
-    {"no frame time",
-     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
-       a.sendTime = false;
-     },
+    {"no frame time", [](Arrangement &s) { s.args.sendTime = false; },
      kOfxStatOK, true, 15},
     {"no render window: the source bounds are rendered",
-     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
-       a.sendWindow = false;
-     },
-     kOfxStatOK, true, 15},
-    {"missing source image",
-     [](Host &, ImageSpec &, ImageSpec &, bool &s, bool &, Host::RenderArgs &) {
-       s = false;
-     },
+     [](Arrangement &s) { s.args.sendWindow = false; }, kOfxStatOK, true, 15},
+    {"missing source image", [](Arrangement &s) { s.attachSource = false; },
      kOfxStatFailed, false, 0},
-    {"missing output image",
-     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &o, Host::RenderArgs &) {
-       o = false;
-     },
+    {"missing output image", [](Arrangement &s) { s.attachOutput = false; },
      kOfxStatFailed, false, 0},
     {"no source clip handle",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.nullHandles.insert("clipGetHandle:Source");
+     [](Arrangement &s) {
+       s.host.faults.nullHandles.insert("clipGetHandle:Source");
      },
      kOfxStatFailed, false, 0},
     {"clipGetHandle fails for the output",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.failing["clipGetHandle:Output"] = kOfxStatErrBadHandle;
+     [](Arrangement &s) {
+       s.host.faults.failing["clipGetHandle:Output"] = kOfxStatErrBadHandle;
      },
      kOfxStatFailed, false, 0},
     {"null source image",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.nullHandles.insert("clipGetImage:Source");
+     [](Arrangement &s) {
+       s.host.faults.nullHandles.insert("clipGetImage:Source");
      },
      kOfxStatFailed, false, 0},
     {"clipGetImage fails for the output",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.failing["clipGetImage:Output"] = kOfxStatFailed;
+     [](Arrangement &s) {
+       s.host.faults.failing["clipGetImage:Output"] = kOfxStatFailed;
      },
      kOfxStatFailed, false, 0},
-    {"null source data",
-     [](Host &, ImageSpec &s, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       s.nullData = true;
-     },
+    {"null source data", [](Arrangement &s) { s.source.nullData = true; },
      kOfxStatFailed, false, 15},
-    {"null output data",
-     [](Host &, ImageSpec &, ImageSpec &o, bool &, bool &, Host::RenderArgs &) {
-       o.nullData = true;
-     },
+    {"null output data", [](Arrangement &s) { s.output.nullData = true; },
      kOfxStatFailed, false, 15},
     {"unanswered data address",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.unansweredGets.insert("OfxImagePropData");
+     [](Arrangement &s) {
+       s.host.faults.unansweredGets.insert("OfxImagePropData");
      },
      kOfxStatFailed, false, 15},
     {"output rows too short for their pixels",
-     [](Host &, ImageSpec &, ImageSpec &o, bool &, bool &, Host::RenderArgs &) {
-       o.rowBytes = 4 * 7;
-     },
-     kOfxStatFailed, false, 15},
+     [](Arrangement &s) { s.output.rowBytes = 4 * 7; }, kOfxStatFailed, false,
+     15},
     {"source rows too short for their pixels",
-     [](Host &, ImageSpec &s, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       s.rowBytes = 4 * 7;
-     },
-     kOfxStatFailed, false, 15},
+     [](Arrangement &s) { s.source.rowBytes = 4 * 7; }, kOfxStatFailed, false,
+     15},
     {"zero source stride",
-     [](Host &, ImageSpec &s, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       s.rowBytes = 0;
-       s.rowBytesAsGiven = true;
+     [](Arrangement &s) {
+       s.source.rowBytes = 0;
+       s.source.rowBytesAsGiven = true;
      },
      kOfxStatFailed, false, 15},
     {"unanswered row strides",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.unansweredGets.insert("OfxImagePropRowBytes");
+     [](Arrangement &s) {
+       s.host.faults.unansweredGets.insert("OfxImagePropRowBytes");
      },
      kOfxStatFailed, false, 15},
     {"unanswered bounds: both images hold nothing",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.unansweredGets.insert("OfxImagePropBounds");
+     [](Arrangement &s) {
+       s.host.faults.unansweredGets.insert("OfxImagePropBounds");
      },
      kOfxStatOK, false, 15},
     {"empty render window",
-     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
-       a.window = {3, 1, 3, 4};
+     [](Arrangement &s) {
+       s.args.window = {3, 1, 3, 4};
      },
      kOfxStatOK, false, 15},
     {"inverted render window",
-     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
-       a.window = {6, 3, 2, 1};
+     [](Arrangement &s) {
+       s.args.window = {6, 3, 2, 1};
      },
      kOfxStatOK, false, 15},
     {"window outside the output",
-     [](Host &, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &a) {
-       a.window = {100, 100, 120, 120};
+     [](Arrangement &s) {
+       s.args.window = {100, 100, 120, 120};
      },
      kOfxStatOK, false, 15},
     {"no parameter suite",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.withheldSuites.insert("OfxParameterSuite");
+     [](Arrangement &s) {
+       s.host.faults.withheldSuites.insert("OfxParameterSuite");
      },
      kOfxStatOK, true, 0},
     {"null parameter set",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.nullHandles.insert("getParamSet");
-     },
+     [](Arrangement &s) { s.host.faults.nullHandles.insert("getParamSet"); },
      kOfxStatOK, true, 0},
     {"one parameter handle refused",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.failing["paramGetHandle:Crop185"] = kOfxStatErrUnknown;
+     [](Arrangement &s) {
+       s.host.faults.failing["paramGetHandle:Crop185"] = kOfxStatErrUnknown;
      },
      kOfxStatOK, true, 14},
     {"parameter set refused",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.failing["getParamSet"] = kOfxStatErrBadHandle;
+     [](Arrangement &s) {
+       s.host.faults.failing["getParamSet"] = kOfxStatErrBadHandle;
      },
      kOfxStatOK, true, 0},
     {"every parameter value read fails",
-     [](Host &h, ImageSpec &, ImageSpec &, bool &, bool &, Host::RenderArgs &) {
-       h.faults.failing["paramGetValueAtTime"] = kOfxStatFailed;
+     [](Arrangement &s) {
+       s.host.faults.failing["paramGetValueAtTime"] = kOfxStatFailed;
      },
      kOfxStatOK, true, 15},
+};
+
+// One render through a fresh module and host: byte images of kSmall
+// against guard pages, the source holding a pattern and the output 0xAB,
+// the whole image as the window, then whatever `arrange` changes. The call
+// log holds the render's calls only.
+struct ArrangedRender {
+  ArrangedRender(void (*arrange)(Arrangement &), ofxhost::Guard guard) {
+    module = loadFreshModule();
+    OfxPlugin *plugin = module->plugin(0);
+    TestImageSpec sourceSpec = byteSpec(kSmall), outputSpec = byteSpec(kSmall);
+    sourceSpec.guard = outputSpec.guard = guard;
+    outputSpec.fill = 0xAB;
+    bool attachSource = true, attachOutput = true;
+    Host::RenderArgs args;
+    args.window = kSmall;
+    Arrangement arrangement{host,         sourceSpec,   outputSpec,
+                            attachSource, attachOutput, args};
+    arrange(arrangement);
+    Effect *instance = vt::describeFilter(host, plugin);
+    instance = host.createInstance(plugin, instance);
+    if (attachSource) {
+      source = host.attachImage(instance, "Source", sourceSpec);
+      fillPattern(*source, 1);
+      sourceBefore.assign(source->buffer(),
+                          source->buffer() + source->bufferSize());
+    }
+    if (attachOutput) {
+      output = host.attachImage(instance, "Output", outputSpec);
+    }
+    host.clearCalls();
+    status = host.render(plugin, instance, args);
+    calls = host.calls();
+  }
+
+  std::unique_ptr<ofxhost::Module> module;
+  TestHost host;
+  std::shared_ptr<Image> source, output; // null when not attached
+  std::vector<std::uint8_t> sourceBefore;
+  OfxStatus status = kOfxStatOK;
+  std::vector<Call> calls;
 };
 
 TEST(RenderFailures, EachRowOfTheFailureTable) {
   for (const FailureRow &row : kFailureRows) {
     for (ofxhost::Guard guard : kGuards) {
       SCOPED_TRACE(row.what);
-      auto module = loadFreshModule();
-      OfxPlugin *plugin = module->plugin(0);
-      Host host;
-      ImageSpec sourceSpec = byteSpec(kSmall), outputSpec = byteSpec(kSmall);
-      sourceSpec.guard = outputSpec.guard = guard;
-      outputSpec.fill = 0xAB;
-      bool attachSource = true, attachOutput = true;
-      Host::RenderArgs args;
-      args.window = kSmall;
-      row.arrange(host, sourceSpec, outputSpec, attachSource, attachOutput,
-                  args);
-      host.bind(plugin);
-      host.action(plugin, kOfxActionLoad, nullptr);
-      host.describe(plugin);
-      Effect *d = host.describeInContext(plugin, kOfxImageEffectContextFilter);
-      Effect *instance = host.createInstance(plugin, d);
-      std::shared_ptr<Image> source, output;
-      if (attachSource) {
-        source = host.attachImage(instance, "Source", sourceSpec);
-        fillPattern(*source, 1);
-      }
-      if (attachOutput) {
-        output = host.attachImage(instance, "Output", outputSpec);
-      }
-      const std::vector<std::uint8_t> sourceBefore =
-          source
-              ? std::vector<std::uint8_t>(
-                    source->buffer(), source->buffer() + source->bufferSize())
-              : std::vector<std::uint8_t>();
-      host.clearCalls();
-      EXPECT_EQ(host.render(plugin, instance, args), row.status);
-      if (source) {
-        EXPECT_TRUE(std::equal(sourceBefore.begin(), sourceBefore.end(),
-                               source->buffer()))
+      const ArrangedRender r(row.arrange, guard);
+      EXPECT_EQ(r.status, row.status);
+      if (r.source) {
+        EXPECT_TRUE(std::equal(r.sourceBefore.begin(), r.sourceBefore.end(),
+                               r.source->buffer()))
             << "the source was written";
       }
-      const auto calls = host.calls();
       EXPECT_EQ(
-          static_cast<int>(callsNamed(calls, {"paramGetValueAtTime"}).size()),
+          static_cast<int>(callsNamed(r.calls, {"paramGetValueAtTime"}).size()),
           row.paramsSampled);
-      for (const auto &image : {source, output}) {
+      for (const auto &image : {r.source, r.output}) {
         if (image) {
           EXPECT_EQ(image->releases(), image->fetches());
           EXPECT_LE(image->fetches(), 1);
         }
       }
-      if (output) {
+      if (r.output) {
         bool untouched = true;
-        for (size_t i = 0; i < output->bufferSize(); ++i) {
-          untouched = untouched && output->buffer()[i] == 0xAB;
+        for (size_t i = 0; i < r.output->bufferSize(); ++i) {
+          untouched = untouched && r.output->buffer()[i] == 0xAB;
         }
         EXPECT_EQ(!untouched, row.written);
       }
+    }
+  }
+}
+
+// ---------------------------------------------------------------- reads
+
+// The properties the render reads of each image, whatever their order.
+const std::vector<std::string> kSourceReads = {
+    "propGetInt OfxImagePropRowBytes", "propGetIntN OfxImagePropBounds",
+    "propGetPointer OfxImagePropData"};
+const std::vector<std::string> kOutputReads = {
+    "propGetString OfxImageEffectPropPixelDepth",
+    "propGetPointer OfxImagePropData", "propGetInt OfxImagePropRowBytes",
+    "propGetIntN OfxImagePropBounds"};
+const std::vector<std::string> kTimeRead = {"propGetDouble OfxPropTime"};
+const std::vector<std::string> kTimeAndWindowReads = {
+    "propGetDouble OfxPropTime", "propGetIntN OfxImageEffectPropRenderWindow"};
+const std::vector<std::string> kNone = {};
+
+std::vector<std::string> plus(std::vector<std::string> reads,
+                              const std::string &more) {
+  reads.push_back(more);
+  return reads;
+}
+
+// Every property read of the calls, as "fn name", sorted, by the label of
+// the property set read.
+std::map<std::string, std::vector<std::string>>
+readsByObject(const std::vector<Call> &calls) {
+  std::map<std::string, std::vector<std::string>> reads;
+  for (const Call &c : calls) {
+    if (c.fn.rfind("propGet", 0) == 0) {
+      reads[c.object].push_back(c.fn + ' ' + c.name);
+    }
+  }
+  for (auto &[object, list] : reads) {
+    std::sort(list.begin(), list.end());
+  }
+  return reads;
+}
+
+struct ReadsCase {
+  const char *what;
+  void (*arrange)(Arrangement &arrangement);
+  // What is read of each; an image the render does not fetch must be read
+  // not at all.
+  std::vector<std::string> source, output, inArgs;
+  bool sourceFetched, outputFetched;
+};
+
+TEST(RenderReads, EachImageIsReadForItsOwnPropertiesOnlyOnceFetched) {
+  const ReadsCase cases[] = {
+      {"both images", nothing, kSourceReads, kOutputReads, kTimeAndWindowReads,
+       true, true},
+      {"the output's depth only under the older name",
+       [](Arrangement &a) {
+         a.output.standardDepthName = false;
+         a.output.nonStandardDepthName = true;
+       },
+       kSourceReads, plus(kOutputReads, "propGetString OfxImagePropPixelDepth"),
+       kTimeAndWindowReads, true, true},
+      {"null data addresses: read all the same",
+       [](Arrangement &a) { a.source.nullData = a.output.nullData = true; },
+       kSourceReads, kOutputReads, kTimeAndWindowReads, true, true},
+      {"no render window", [](Arrangement &a) { a.args.sendWindow = false; },
+       kSourceReads, kOutputReads, kTimeAndWindowReads, true, true},
+      {"no source image", [](Arrangement &a) { a.attachSource = false; }, kNone,
+       kNone, kTimeRead, false, true},
+      {"no output image", [](Arrangement &a) { a.attachOutput = false; }, kNone,
+       kNone, kTimeRead, true, false},
+      {"the source image handed out as null",
+       [](Arrangement &a) {
+         a.host.faults.nullHandles.insert("clipGetImage:Source");
+       },
+       kNone, kNone, kTimeRead, false, true},
+      {"the output image refused",
+       [](Arrangement &a) {
+         a.host.faults.failing["clipGetImage:Output"] = kOfxStatFailed;
+       },
+       kNone, kNone, kTimeRead, true, false},
+  };
+  for (const ReadsCase &c : cases) {
+    SCOPED_TRACE(c.what);
+    const ArrangedRender r(c.arrange, ofxhost::Guard::AtEnd);
+    auto reads = readsByObject(r.calls);
+    const struct {
+      const char *which;
+      const std::shared_ptr<Image> &image;
+      const std::vector<std::string> &expected;
+      bool fetched;
+    } images[] = {{"source", r.source, c.source, c.sourceFetched},
+                  {"output", r.output, c.output, c.outputFetched}};
+    for (const auto &image : images) {
+      if (!image.image) {
+        continue;
+      }
+      const std::string &label = image.image->props().label;
+      EXPECT_EQ(image.image->fetches(), image.fetched ? 1 : 0)
+          << "fetches of the " << image.which << " image";
+      std::vector<std::string> expected = image.expected;
+      std::sort(expected.begin(), expected.end());
+      EXPECT_EQ(reads[label], expected)
+          << "properties read of the " << image.which << " image"
+          << (image.fetched ? "" : ", which the render did not fetch");
+      reads.erase(label);
+    }
+    std::vector<std::string> inArgs = c.inArgs;
+    std::sort(inArgs.begin(), inArgs.end());
+    EXPECT_EQ(reads["inArgs"], inArgs) << "properties read of inArgs";
+    reads.erase("inArgs");
+    for (const auto &[object, list] : reads) {
+      ADD_FAILURE() << "properties read of " << object
+                    << ", which is neither image nor inArgs: "
+                    << ::testing::PrintToString(list);
     }
   }
 }
@@ -320,7 +435,7 @@ TEST(RenderFailures, MissingSuitesAnswerMissingFeatureWithoutCallingTheHost) {
     SCOPED_TRACE(suite);
     auto module = loadFreshModule();
     OfxPlugin *plugin = module->plugin(0);
-    Host host;
+    TestHost host;
     host.bind(plugin);
     Effect *d = host.describeInContext(plugin, kOfxImageEffectContextFilter);
     Effect *instance = host.createInstance(plugin, d);
@@ -380,7 +495,7 @@ TEST_F(RenderHostTest, PixelPathDecision) {
   };
   for (const PathCase &c : cases) {
     SCOPED_TRACE(c.what);
-    ImageSpec spec = floatSpec(kSmall);
+    TestImageSpec spec = floatSpec(kSmall);
     spec.standardDepthName = false;
     spec.topDown = c.topDown;
     spec.rowBytes = c.rowBytes;
@@ -419,9 +534,9 @@ TEST_F(RenderHostTest, PixelPathDecision) {
 }
 
 TEST_F(RenderHostTest, ZeroWidthSourceNeverTriggersTheStrideTest) {
-  ImageSpec sourceSpec = byteSpec({5, 0, 5, 4});
+  TestImageSpec sourceSpec = byteSpec({5, 0, 5, 4});
   sourceSpec.rowBytes = 64;
-  ImageSpec outputSpec = byteSpec(kSmall);
+  TestImageSpec outputSpec = byteSpec(kSmall);
   outputSpec.fill = 0x77;
   outputSpec.standardDepthName = false;
   attach(sourceSpec, outputSpec);

@@ -74,10 +74,10 @@ TEST_F(RenderPixelsTest, AddressingThroughEachImagesOwnBoundsAndStride) {
                        (depth == Depth::Float ? " float" : " byte") +
                        (guard == kGuards[0] ? " at end" : " at start"));
           const int px = depth == Depth::Float ? 16 : 4;
-          ImageSpec s = depth == Depth::Float ? floatSpec(sourceBounds)
-                                              : byteSpec(sourceBounds);
-          ImageSpec o = depth == Depth::Float ? floatSpec(outputBounds)
-                                              : byteSpec(outputBounds);
+          TestImageSpec s = depth == Depth::Float ? floatSpec(sourceBounds)
+                                                  : byteSpec(sourceBounds);
+          TestImageSpec o = depth == Depth::Float ? floatSpec(outputBounds)
+                                                  : byteSpec(outputBounds);
           s.rowBytes = (160 * px + in.padding) * (in.topDown ? -1 : 1);
           o.rowBytes = (60 * px + out.padding) * (out.topDown ? -1 : 1);
           o.fill = 0x5A;
@@ -124,8 +124,8 @@ TEST_F(RenderPixelsTest, WindowIsClippedToTheOutputAndMissingSourceIsBlack) {
   // below the source's y1 and above its y2 are bar rows even without a crop
   // (CropOpacity 1 paints them black and opaque); row y2 itself is not.
   for (ofxhost::Guard guard : kGuards) {
-    ImageSpec sourceSpec = byteSpec({2, 2, 6, 5});
-    ImageSpec outputSpec = byteSpec({0, 0, 8, 8});
+    TestImageSpec sourceSpec = byteSpec({2, 2, 6, 5});
+    TestImageSpec outputSpec = byteSpec({0, 0, 8, 8});
     sourceSpec.guard = outputSpec.guard = guard;
     attach(sourceSpec, outputSpec);
     for (int y = 2; y < 5; ++y) {

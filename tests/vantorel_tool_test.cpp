@@ -11,6 +11,8 @@
 #include "session.h"
 #include "tool_fixture.h"
 
+#include "ofx_host_testing.h"
+
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -282,9 +284,12 @@ TEST_F(ToolTest, FailingRenderIsReportedByStatusNameAndWritesNothing) {
               TypeDesc::UINT8, pixel);
   std::ofstream(path("out.1.png")) << "keep me";
   std::string error;
-  auto session = vantorel::Session::open(VANTOREL_TEST_BUNDLE, &error);
+  auto host = std::make_unique<ofxhost::TestHost>();
+  ofxhost::TestHost &faulty = *host;
+  auto session =
+      vantorel::Session::open(VANTOREL_TEST_BUNDLE, &error, std::move(host));
   ASSERT_TRUE(session) << error;
-  session->host().faults.failing["clipGetImage:Output"] = kOfxStatFailed;
+  faulty.faults.failing["clipGetImage:Output"] = kOfxStatFailed;
   vantorel::FramePlan plan;
   ASSERT_TRUE(vantorel::planFrames(path("in.#.png"), path("out.#.png"), "1-2",
                                    &plan, &error));

@@ -14,7 +14,7 @@ enum ExitCode { kExitOk = 0, kExitFailed = 1, kExitUsage = 2 };
 
 using Args = std::vector<std::string>;
 
-// An option a command accepts, e.g. {"--size", true} or {"--calls", false}.
+// An option a command accepts, e.g. {"--size", true} or {"--verify", false}.
 struct OptionSpec {
   const char *name;
   bool takesValue;

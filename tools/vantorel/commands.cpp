@@ -16,7 +16,6 @@ const OptionSpec kSet = {"--set", true};
 const OptionSpec kSize = {"--size", true};
 const OptionSpec kDepth = {"--depth", true};
 const OptionSpec kFrames = {"--frames", true};
-const OptionSpec kCalls = {"--calls", false};
 const OptionSpec kOutType = {"--out-type", true};
 const OptionSpec kJobs = {"--jobs", true};
 const OptionSpec kVerify = {"--verify", false};
@@ -32,9 +31,6 @@ const std::string kSetHelp =
     "numbers must\n"
     "                      lie in the declared range\n";
 
-const std::string kDescribeHelp =
-    "  --calls             also print every suite call the plug-in made\n" +
-    kBundleHelp;
 const std::string kRenderHelp =
     "  IN, OUT             image files (EXR, DPX, TIFF, PNG, JPEG, ...); OUT's "
     "extension\n"
@@ -81,11 +77,11 @@ const std::string kGalleryHelp =
 const std::vector<Command> &commands() {
   static const std::vector<Command> table = {
       {"describe",
-       "[--bundle PATH] [--calls]",
+       "[--bundle PATH]",
        "load the plug-in and print its description: plug-in record, effect "
        "properties, clips and parameters",
-       kDescribeHelp.c_str(),
-       {kBundle, kCalls},
+       kBundleHelp.c_str(),
+       {kBundle},
        runDescribe},
       {"render",
        "IN OUT [--frames FIRST-LAST] [--depth byte|float] "

@@ -101,16 +101,6 @@ void printTable(const std::vector<std::vector<std::string>> &rows) {
   }
 }
 
-void printCalls(const Host &host) {
-  std::printf("\nsuite calls\n");
-  std::vector<std::vector<std::string>> rows = {
-      {"fn", "object", "name", "index", "value", "status"}};
-  for (const ofxhost::Call &c : host.calls())
-    rows.push_back({c.fn, c.object, c.name, std::to_string(c.index), c.value,
-                    ofxhost::statusName(c.status)});
-  printTable(rows);
-}
-
 bool reportAction(const char *action, OfxStatus status) {
   std::printf("%s: %s\n", action, ofxhost::statusName(status).c_str());
   return actionSucceeded(status);
@@ -151,7 +141,6 @@ int runDescribe(const ParsedArgs &args) {
     return usageError("describe",
                       "unexpected argument '" + args.positional.front() + "'");
   const std::string bundle = args.value("--bundle");
-  const bool calls = args.has("--calls");
   std::string error;
   std::unique_ptr<Module> module = loadModule(bundle, &error);
   if (!module)
@@ -205,8 +194,6 @@ int runDescribe(const ParsedArgs &args) {
     reportAction(kOfxActionUnload,
                  host.action(plugin, kOfxActionUnload, nullptr));
   }
-  if (calls)
-    printCalls(host);
   return result;
 }
 

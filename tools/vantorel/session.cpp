@@ -56,8 +56,10 @@ void copyRows(const ofxhost::Image &image, Frame &frame) {
 } // namespace
 
 std::unique_ptr<Session> Session::open(const std::string &bundle,
-                                       std::string *error) {
+                                       std::string *error,
+                                       std::unique_ptr<ofxhost::Host> into) {
   std::unique_ptr<Session> session(new Session);
+  session->host_ = into ? std::move(into) : std::make_unique<ofxhost::Host>();
   session->module_ = loadModule(bundle, error);
   if (!session->module_)
     return nullptr;
@@ -66,9 +68,8 @@ std::unique_ptr<Session> Session::open(const std::string &bundle,
     *error = session->module_->path() + " holds no plug-in";
     return nullptr;
   }
-  ofxhost::Host &host = session->host_;
+  ofxhost::Host &host = *session->host_;
   OfxPlugin *plugin = session->plugin_;
-  host.logging = false;
   host.bind(plugin);
   OfxStatus status = host.action(plugin, kOfxActionLoad, nullptr);
   if (!check(kOfxActionLoad, status, error))
@@ -89,15 +90,15 @@ std::unique_ptr<Session> Session::open(const std::string &bundle,
 
 Session::~Session() {
   if (instance_)
-    host_.action(plugin_, kOfxActionDestroyInstance, instance_->handle());
+    host_->action(plugin_, kOfxActionDestroyInstance, instance_->handle());
   if (plugin_)
-    host_.action(plugin_, kOfxActionUnload, nullptr);
+    host_->action(plugin_, kOfxActionUnload, nullptr);
 }
 
 std::string Session::bundle() const { return bundleFolderOf(*module_); }
 
 void Session::set(const Setting &setting) {
-  host_.setParam(instance_, setting.name, setting.value);
+  host_->setParam(instance_, setting.name, setting.value);
 }
 
 bool Session::setAll(const std::vector<std::string> &texts,
@@ -125,14 +126,14 @@ bool Session::render(Frame &frame, double time, std::string *error) {
   if (!source_ || source_->spec().depth != spec.depth ||
       kept.x1 != spec.bounds.x1 || kept.y1 != spec.bounds.y1 ||
       kept.x2 != spec.bounds.x2 || kept.y2 != spec.bounds.y2) {
-    source_ = host_.attachImage(instance_, "Source", spec);
-    output_ = host_.attachImage(instance_, "Output", spec);
+    source_ = host_->attachImage(instance_, "Source", spec);
+    output_ = host_->attachImage(instance_, "Output", spec);
   }
   copyRows(frame, *source_);
   ofxhost::Host::RenderArgs args;
   args.time = time;
   args.window = spec.bounds;
-  const OfxStatus status = host_.render(plugin_, instance_, args);
+  const OfxStatus status = host_->render(plugin_, instance_, args);
   if (status != kOfxStatOK) {
     *error = "the plug-in failed to render: " + ofxhost::statusName(status);
     return false;

@@ -30,10 +30,12 @@ bool actionSucceeded(OfxStatus status);
 
 class Session {
 public:
-  // Loads the plug-in, describes it and creates an instance. Null with
-  // *error when any of that fails.
-  static std::unique_ptr<Session> open(const std::string &bundle,
-                                       std::string *error);
+  // Loads the plug-in into the host `into` (a new plain host when null),
+  // describes it and creates an instance. Null with *error when any of
+  // that fails.
+  static std::unique_ptr<Session>
+  open(const std::string &bundle, std::string *error,
+       std::unique_ptr<ofxhost::Host> into = nullptr);
   ~Session(); // destroys the instance and unloads the plug-in
   Session(const Session &) = delete;
   Session &operator=(const Session &) = delete;
@@ -57,12 +59,10 @@ public:
   // image bounds are the frame's. One render at a time per session.
   bool render(Frame &frame, double time, std::string *error);
 
-  ofxhost::Host &host() { return host_; }
-
 private:
   Session() = default;
   std::unique_ptr<ofxhost::Module> module_; // outlives the host's objects
-  ofxhost::Host host_;
+  std::unique_ptr<ofxhost::Host> host_;
   OfxPlugin *plugin_ = nullptr;
   ofxhost::Effect *instance_ = nullptr;
   std::vector<ParamInfo> params_;
